@@ -1,0 +1,22 @@
+# Settings every target of the project's own shares: warnings are errors in
+# both builds, and Windows programs are linked statically so that they import
+# system DLLs only.
+function(semilist_defaults target)
+  target_compile_features(${target} PRIVATE cxx_std_17)
+  set_target_properties(${target} PROPERTIES CXX_EXTENSIONS OFF)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+  if(WIN32)
+    target_compile_definitions(${target} PRIVATE
+      UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+    target_link_options(${target} PRIVATE -static)
+  endif()
+endfunction()
+
+# Host builds run under AddressSanitizer and UndefinedBehaviorSanitizer, and
+# any finding fails the test.
+option(SEMILIST_SANITIZE "Build with ASan and UBSan" OFF)
+if(SEMILIST_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -1,0 +1,17 @@
+// The whole run of semilist as a function of its argument vector, so that it
+// can be driven in-process as well as from wmain.
+#pragma once
+
+namespace semilist {
+
+enum ExitStatus : int {
+  kDone = 0,
+  kUsageError = 1,  // nothing was touched
+  kUnreadable = 2,  // the existing value could not be read or is not text
+  kStoreFailed = 3,
+};
+
+// argv[0] is the program path; argv[1..4] are action, scope, name, item.
+int RunSemilist(int argc, const wchar_t* const argv[]);
+
+}  // namespace semilist

@@ -1,0 +1,103 @@
+#include "registry.h"
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace semilist {
+
+void RegistryKey::Close() {
+  if (handle_ != nullptr) {
+    // Nothing useful can be done about a failed close; the handle is gone.
+    RegCloseKey(handle_);
+    handle_ = nullptr;
+  }
+}
+
+bool IsNotFound(LSTATUS status) {
+  return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND;
+}
+
+bool ReadRegistryString(HKEY root, const std::wstring& subKey,
+                        const std::wstring& valueName, std::wstring& text,
+                        LSTATUS& status) {
+  RegistryKey key;
+  status = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ, key.Receive());
+  if (status != ERROR_SUCCESS) return false;
+
+  // A non-null buffer with a size of 0 makes a value with data answer
+  // ERROR_MORE_DATA with its size, while an empty value answers success.
+  DWORD type = REG_NONE;
+  BYTE probe = 0;
+  DWORD size = 0;
+  status = RegQueryValueExW(key.Handle(), valueName.c_str(), nullptr, &type,
+                            &probe, &size);
+  if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return false;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) {
+    status = ERROR_UNSUPPORTED_TYPE;
+    return false;
+  }
+  if (status == ERROR_SUCCESS) return true;
+
+  // n bytes of data get a buffer of n + 1 code units, zeroed, so the bytes
+  // the platform returns always end inside it. The query is allowed n + 1
+  // bytes: a value that has grown beyond that since the first query fails
+  // with ERROR_MORE_DATA instead of being read half. The count is widened
+  // before adding, so a size of 0xFFFFFFFF cannot wrap to an empty buffer.
+  const std::uint64_t units = std::uint64_t{size} + 1;
+  if (units > std::numeric_limits<DWORD>::max()) {
+    status = ERROR_MORE_DATA;
+    return false;
+  }
+  std::vector<wchar_t> buffer(static_cast<std::size_t>(units), L'\0');
+  size = static_cast<DWORD>(units);
+  status = RegQueryValueExW(key.Handle(), valueName.c_str(), nullptr, &type,
+                            reinterpret_cast<BYTE*>(buffer.data()), &size);
+  if (status != ERROR_SUCCESS) return false;
+  // The value may have been replaced by another type between the queries.
+  if (type != REG_SZ && type != REG_EXPAND_SZ) {
+    status = ERROR_UNSUPPORTED_TYPE;
+    return false;
+  }
+
+  // Only whole code units of what was returned count: an odd last byte is
+  // dropped, and the text ends at the first NUL if there is one.
+  const std::size_t returned = size / sizeof(wchar_t);
+  std::size_t length = 0;
+  while (length < returned && buffer[length] != L'\0') ++length;
+  text.assign(buffer.data(), length);
+  return true;
+}
+
+bool WriteRegistryExpandString(HKEY root, const std::wstring& subKey,
+                               const std::wstring& valueName,
+                               const std::wstring& text, LSTATUS& status) {
+  // The size in bytes, NUL included, must fit the DWORD the platform takes;
+  // a larger text is refused rather than stored cut short.
+  const std::uint64_t bytes =
+      (std::uint64_t{text.size()} + 1) * sizeof(wchar_t);
+  if (bytes > std::numeric_limits<DWORD>::max()) {
+    status = ERROR_INVALID_PARAMETER;
+    return false;
+  }
+
+  RegistryKey key;
+  status = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_WRITE, key.Receive());
+  if (status != ERROR_SUCCESS) return false;
+  // c_str() guarantees the terminating NUL that the byte count includes.
+  status = RegSetValueExW(key.Handle(), valueName.c_str(), 0, REG_EXPAND_SZ,
+                          reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>(bytes));
+  return status == ERROR_SUCCESS;
+}
+
+bool DeleteRegistryValue(HKEY root, const std::wstring& subKey,
+                         const std::wstring& valueName, LSTATUS& status) {
+  RegistryKey key;
+  status = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_WRITE, key.Receive());
+  if (status != ERROR_SUCCESS) return false;
+  status = RegDeleteValueW(key.Handle(), valueName.c_str());
+  return status == ERROR_SUCCESS;
+}
+
+}  // namespace semilist

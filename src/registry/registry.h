@@ -1,0 +1,56 @@
+// Access to one named registry value: read it as text, write it as
+// REG_EXPAND_SZ, delete it. Each call opens the key itself, closes it before
+// returning, and never creates a key.
+//
+// Every call returns true exactly when its last platform call succeeded, and
+// leaves that call's status in `status`, so that a caller can tell "not
+// found" apart from a real failure.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace semilist {
+
+// Owns at most one open key handle and closes it on every path out.
+class RegistryKey {
+ public:
+  RegistryKey() = default;
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+  ~RegistryKey() { Close(); }
+
+  // Closes any key held and returns the empty slot for RegOpenKeyExW to fill.
+  HKEY* Receive() {
+    Close();
+    return &handle_;
+  }
+  HKEY Handle() const { return handle_; }
+  void Close();
+
+ private:
+  HKEY handle_ = nullptr;
+};
+
+// True when `status` means the key or the value does not exist.
+bool IsNotFound(LSTATUS status);
+
+// On success replaces `text` with the value's text, up to its first NUL; a
+// value with no data leaves `text` as it was. Only REG_SZ and REG_EXPAND_SZ
+// count as text: any other type fails with ERROR_UNSUPPORTED_TYPE, because
+// rewriting it as a string would destroy it. On failure `text` is unchanged.
+bool ReadRegistryString(HKEY root, const std::wstring& subKey,
+                        const std::wstring& valueName, std::wstring& text,
+                        LSTATUS& status);
+
+// Stores `text` and its terminating NUL as REG_EXPAND_SZ.
+bool WriteRegistryExpandString(HKEY root, const std::wstring& subKey,
+                               const std::wstring& valueName,
+                               const std::wstring& text, LSTATUS& status);
+
+// Removes the value; a value that does not exist gives false.
+bool DeleteRegistryValue(HKEY root, const std::wstring& subKey,
+                         const std::wstring& valueName, LSTATUS& status);
+
+}  // namespace semilist

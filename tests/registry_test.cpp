@@ -1,0 +1,167 @@
+// The registry operations against Wine's real registry, in a scratch key.
+#include "registry/registry.h"
+
+#include <gtest/gtest.h>
+
+#include "windows_test_support.h"
+
+namespace semilist {
+namespace {
+
+using test::ReadRaw;
+using test::TextBytes;
+using test::WriteRaw;
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  bool Read(const std::wstring& name, std::wstring& text) {
+    return ReadRegistryString(HKEY_CURRENT_USER, scratch_.Path(), name, text,
+                              status_);
+  }
+  bool Write(const std::wstring& name, const std::wstring& text) {
+    return WriteRegistryExpandString(HKEY_CURRENT_USER, scratch_.Path(), name,
+                                     text, status_);
+  }
+  bool Delete(const std::wstring& name) {
+    return DeleteRegistryValue(HKEY_CURRENT_USER, scratch_.Path(), name,
+                               status_);
+  }
+  void Put(const std::wstring& name, DWORD type,
+           const std::vector<BYTE>& data) {
+    WriteRaw(HKEY_CURRENT_USER, scratch_.Path(), name, type, data);
+  }
+  std::optional<test::RawValue> Get(const std::wstring& name) {
+    return ReadRaw(HKEY_CURRENT_USER, scratch_.Path(), name);
+  }
+
+  test::ScratchKey scratch_;
+  LSTATUS status_ = ERROR_SUCCESS;
+};
+
+TEST_F(RegistryTest, MissingKeyIsNotFoundAndIsNeverCreated) {
+  const std::wstring missing = scratch_.Path() + L"\\missing";
+  std::wstring text = L"kept";
+  EXPECT_FALSE(
+      ReadRegistryString(HKEY_CURRENT_USER, missing, L"v", text, status_));
+  EXPECT_TRUE(IsNotFound(status_));
+  EXPECT_EQ(text, L"kept");
+
+  EXPECT_FALSE(WriteRegistryExpandString(HKEY_CURRENT_USER, missing, L"v", L"x",
+                                         status_));
+  EXPECT_TRUE(IsNotFound(status_));
+  EXPECT_FALSE(DeleteRegistryValue(HKEY_CURRENT_USER, missing, L"v", status_));
+  EXPECT_TRUE(IsNotFound(status_));
+
+  HKEY key = nullptr;
+  EXPECT_EQ(
+      RegOpenKeyExW(HKEY_CURRENT_USER, missing.c_str(), 0, KEY_READ, &key),
+      ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryTest, MissingValueIsNotFound) {
+  std::wstring text = L"kept";
+  EXPECT_FALSE(Read(L"absent", text));
+  EXPECT_TRUE(IsNotFound(status_));
+  EXPECT_EQ(text, L"kept");
+
+  EXPECT_FALSE(Delete(L"absent"));
+  EXPECT_TRUE(IsNotFound(status_));
+}
+
+TEST_F(RegistryTest, ZeroByteTextValueReadsAsNothing) {
+  for (DWORD type : {REG_SZ, REG_EXPAND_SZ}) {
+    Put(L"empty", type, {});
+    std::wstring text = L"kept";
+    EXPECT_TRUE(Read(L"empty", text)) << type;
+    EXPECT_EQ(text, L"kept");
+  }
+}
+
+TEST_F(RegistryTest, TextIsReadUpToTheFirstNulOrTheLastWholeCodeUnit) {
+  struct Case {
+    std::vector<BYTE> data;
+    std::wstring expected;
+  };
+  std::vector<BYTE> odd = TextBytes(L"abc", false);
+  odd.push_back('d');
+  std::vector<BYTE> lone = {'z'};
+  const Case cases[] = {
+      {TextBytes(L"C:\\a;C:\\b"), L"C:\\a;C:\\b"},
+      {TextBytes(L"abc", false), L"abc"},
+      {odd, L"abc"},
+      {lone, L""},
+      {TextBytes(std::wstring(L"first\0second", 12)), L"first"},
+      {TextBytes(L"\U0001F600\u00E9"), L"\U0001F600\u00E9"},
+  };
+  for (const Case& c : cases) {
+    for (DWORD type : {REG_SZ, REG_EXPAND_SZ}) {
+      Put(L"v", type, c.data);
+      std::wstring text = L"stale";
+      EXPECT_TRUE(Read(L"v", text));
+      EXPECT_EQ(text, c.expected) << c.data.size() << " bytes, type " << type;
+    }
+  }
+}
+
+TEST_F(RegistryTest, ReferencesAreNeitherExpandedNorFrozen) {
+  const std::wstring text = L"%USERPROFILE%\\bin;%SystemRoot%";
+  ASSERT_TRUE(Write(L"v", text));
+  EXPECT_EQ(Get(L"v"), test::ExpandString(text));
+  std::wstring read;
+  ASSERT_TRUE(Read(L"v", read));
+  EXPECT_EQ(read, text);
+}
+
+TEST_F(RegistryTest, WriteReplacesStringTypeAndStoresTheNul) {
+  Put(L"v", REG_SZ, TextBytes(L"old;longer text"));
+  ASSERT_TRUE(Write(L"v", L"new"));
+  EXPECT_EQ(Get(L"v"), test::ExpandString(L"new"));
+
+  ASSERT_TRUE(Write(L"empty", L""));
+  const auto stored = Get(L"empty");
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_EQ(stored->type, static_cast<DWORD>(REG_EXPAND_SZ));
+  EXPECT_EQ(stored->data, (std::vector<BYTE>{0, 0}));
+}
+
+TEST_F(RegistryTest, LargeTextSurvivesTheRoundTrip) {
+  std::wstring text;
+  for (int i = 0; text.size() < 40000; ++i) {
+    text += L"C:\\Program Files\\Vendor\\Tool" + std::to_wstring(i) + L";";
+  }
+  ASSERT_TRUE(Write(L"big", text));
+  std::wstring read;
+  ASSERT_TRUE(Read(L"big", read));
+  EXPECT_EQ(read, text);
+}
+
+TEST_F(RegistryTest, NonTextTypesAreRefusedAndLeftAlone) {
+  const DWORD types[] = {REG_DWORD, REG_QWORD, REG_BINARY, REG_MULTI_SZ,
+                         REG_NONE};
+  for (DWORD type : types) {
+    const std::vector<BYTE> data = TextBytes(std::wstring(L"a;b\0c\0", 6));
+    Put(L"v", type, data);
+    std::wstring text = L"kept";
+    EXPECT_FALSE(Read(L"v", text)) << type;
+    EXPECT_EQ(status_, ERROR_UNSUPPORTED_TYPE);
+    EXPECT_EQ(text, L"kept");
+    EXPECT_EQ(Get(L"v"), (test::RawValue{type, data}));
+  }
+  Put(L"none", REG_NONE, {});
+  std::wstring text;
+  EXPECT_FALSE(Read(L"none", text));
+  EXPECT_EQ(status_, ERROR_UNSUPPORTED_TYPE);
+}
+
+TEST_F(RegistryTest, DeleteRemovesOnlyThatValue) {
+  ASSERT_TRUE(Write(L"gone", L"x"));
+  ASSERT_TRUE(Write(L"stays", L"y"));
+  EXPECT_TRUE(Delete(L"gone"));
+  EXPECT_FALSE(Get(L"gone").has_value());
+  EXPECT_EQ(Get(L"stays"), test::ExpandString(L"y"));
+  EXPECT_FALSE(Delete(L"gone"));
+  EXPECT_EQ(status_, ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace semilist

@@ -1,0 +1,60 @@
+// Raw registry access for the Windows tests: they set up and inspect values
+// with the platform's own calls, not with the code under test.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace semilist::test {
+
+extern const wchar_t kUserEnvironment[];
+extern const wchar_t kSystemEnvironment[];
+
+struct RawValue {
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+  bool operator==(const RawValue& other) const {
+    return type == other.type && data == other.data;
+  }
+};
+
+// The bytes of `text`, followed by a NUL code unit when `withNul` is set.
+std::vector<BYTE> TextBytes(const std::wstring& text, bool withNul = true);
+RawValue ExpandString(const std::wstring& text);
+
+std::optional<RawValue> ReadRaw(HKEY root, const std::wstring& subKey,
+                                const std::wstring& name);
+void WriteRaw(HKEY root, const std::wstring& subKey, const std::wstring& name,
+              DWORD type, const std::vector<BYTE>& data);
+void DeleteRaw(HKEY root, const std::wstring& subKey, const std::wstring& name);
+
+// Every value under a key, by name.
+std::map<std::wstring, RawValue> Snapshot(HKEY root,
+                                          const std::wstring& subKey);
+
+// A key of the test's own under HKCU\Software, removed with everything in it
+// when the test ends.
+class ScratchKey {
+ public:
+  ScratchKey();
+  ScratchKey(const ScratchKey&) = delete;
+  ScratchKey& operator=(const ScratchKey&) = delete;
+  ~ScratchKey();
+  const std::wstring& Path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
+}  // namespace semilist::test
+
+namespace semilist::test {
+
+// A file that sits next to the running test executable.
+std::wstring SiblingPath(const std::wstring& fileName);
+
+}  // namespace semilist::test
