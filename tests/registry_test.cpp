@@ -135,6 +135,22 @@ TEST_F(RegistryTest, LargeTextSurvivesTheRoundTrip) {
   EXPECT_EQ(read, text);
 }
 
+TEST_F(RegistryTest, TextTooLargeForTheByteCountIsRefusedNotCut) {
+  // 2 * length + 2 bytes no longer fits a DWORD; a wrapped count would store
+  // a short prefix of the text.
+  std::wstring huge;
+  try {
+    huge.assign(std::size_t{1} << 31, L'x');
+  } catch (const std::bad_alloc&) {
+    GTEST_SKIP() << "no 4 GiB for the text";
+  }
+  EXPECT_FALSE(Write(L"huge", huge));
+  EXPECT_FALSE(Get(L"huge").has_value());
+  huge.resize(huge.size() - 1);  // 2^32 bytes with the NUL: one too many
+  EXPECT_FALSE(Write(L"huge", huge));
+  EXPECT_FALSE(Get(L"huge").has_value());
+}
+
 TEST_F(RegistryTest, NonTextTypesAreRefusedAndLeftAlone) {
   const DWORD types[] = {REG_DWORD, REG_QWORD, REG_BINARY, REG_MULTI_SZ,
                          REG_NONE};
