@@ -3,6 +3,7 @@
 // WM_SETTINGCHANGE broadcasts that each run sends.
 #include <gtest/gtest.h>
 
+#include "semilist_process.h"
 #include "windows_test_support.h"
 
 namespace semilist {
@@ -14,36 +15,6 @@ using test::kUserEnvironment;
 using test::RawValue;
 using test::TextBytes;
 
-int g_environmentBroadcasts = 0;
-
-LRESULT CALLBACK CountingWindowProc(HWND window, UINT message, WPARAM wParam,
-                                    LPARAM lParam) {
-  if (message == WM_SETTINGCHANGE && lParam != 0 &&
-      std::wstring(reinterpret_cast<const wchar_t*>(lParam)) ==
-          L"Environment") {
-    ++g_environmentBroadcasts;
-  }
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
-// Quotes one argument so that the runtime's command-line splitting gives it
-// back unchanged: backslashes are literal except before a quote.
-std::wstring QuoteArgument(const std::wstring& argument) {
-  std::wstring quoted = L"\"";
-  std::size_t backslashes = 0;
-  for (wchar_t unit : argument) {
-    if (unit == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(unit == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted += unit;
-  }
-  quoted.append(2 * backslashes, L'\\');
-  return quoted + L"\"";
-}
-
 struct RunResult {
   DWORD status = 0xDEAD;
   int broadcasts = 0;
@@ -52,55 +23,21 @@ struct RunResult {
 class SemilistRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = CountingWindowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"SemilistBroadcastCounter";
-    RegisterClassW(&windowClass);
-    window_ = CreateWindowExW(0, windowClass.lpszClassName, L"counter",
-                              WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
-                              nullptr, windowClass.hInstance, nullptr);
-    ASSERT_NE(window_, nullptr);
     name_ = L"SEMILIST_TEST_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
             std::to_wstring(++counter_);
   }
   void TearDown() override {
     test::DeleteRaw(HKEY_CURRENT_USER, kUserEnvironment, name_);
     test::DeleteRaw(HKEY_LOCAL_MACHINE, kSystemEnvironment, name_);
-    DestroyWindow(window_);
   }
 
-  // Runs semilist with exactly these arguments, pumping this thread's
-  // messages meanwhile so that the broadcast can reach the window.
   RunResult Run(const std::vector<std::wstring>& arguments) {
-    std::wstring commandLine =
-        QuoteArgument(test::SiblingPath(L"semilist.exe"));
-    for (const std::wstring& argument : arguments) {
-      commandLine += L" " + QuoteArgument(argument);
-    }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
+    broadcasts_.Reset();
     RunResult result;
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, &startup, &process)) {
-      ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
-      return result;
-    }
-    g_environmentBroadcasts = 0;
-    while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 60000,
-                                     QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        DispatchMessageW(&message);
-      }
-    }
-    GetExitCodeProcess(process.hProcess, &result.status);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    result.status = test::WaitForSemilist(test::StartSemilist(arguments));
     // The broadcast is synchronous, so it has been handled by the time the
     // sender exits.
-    result.broadcasts = g_environmentBroadcasts;
+    result.broadcasts = broadcasts_.Count();
     return result;
   }
 
@@ -118,7 +55,7 @@ class SemilistRunTest : public ::testing::Test {
   }
 
   static int counter_;
-  HWND window_ = nullptr;
+  test::BroadcastCounter broadcasts_;
   std::wstring name_;
 };
 

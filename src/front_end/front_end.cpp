@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "front_end/edit_lock.h"
 #include "path_list/path_list.h"
 #include "registry/registry.h"
 
@@ -45,6 +46,10 @@ bool ParseScope(const std::wstring& word, Scope& scope) {
   return true;
 }
 
+// Long enough for any number of queued runs, each of which takes
+// milliseconds; short enough that a stuck installer fails visibly.
+constexpr DWORD kLockTimeoutMs = 30000;
+
 void BroadcastEnvironmentChange() {
   // Listeners reload their environment; a hung or slow one is skipped after
   // the time-out, and the outcome changes nothing about the run.
@@ -54,20 +59,9 @@ void BroadcastEnvironmentChange() {
                       SMTO_ABORTIFHUNG, 5000, &result);
 }
 
-}  // namespace
-
-int RunSemilist(int argc, const wchar_t* const argv[]) {
-  Action action{};
-  Scope scope{};
-  if (argc != 5 || !ParseAction(argv[1], action) ||
-      !ParseScope(argv[2], scope)) {
-    return kUsageError;
-  }
-  const HKEY root = RootKey(scope);
-  const std::wstring subKey = EnvironmentKeyPaths[static_cast<int>(scope)];
-  const std::wstring name = argv[3];
-  const std::wstring item = argv[4];
-
+// Reads, edits and stores the value; the caller holds the edit lock.
+ExitStatus EditValue(Action action, HKEY root, const std::wstring& subKey,
+                     const std::wstring& name, const std::wstring& item) {
   // Only a value that is not there counts as the empty list. Going on after
   // any other failure would store the item alone, or delete the value, and
   // lose the user's whole list.
@@ -82,17 +76,38 @@ int RunSemilist(int argc, const wchar_t* const argv[]) {
                                   ? AppendToList(current, item)
                                   : RemoveFromList(current, item);
 
-  bool stored = false;
   if (action == Action::Remove && edited.empty()) {
     // Removing from a value that is not there is already done.
-    stored =
-        DeleteRegistryValue(root, subKey, name, status) || IsNotFound(status);
-  } else {
-    stored = WriteRegistryExpandString(root, subKey, name, edited, status);
+    return DeleteRegistryValue(root, subKey, name, status) || IsNotFound(status)
+               ? kDone
+               : kStoreFailed;
+  }
+  return WriteRegistryExpandString(root, subKey, name, edited, status)
+             ? kDone
+             : kStoreFailed;
+}
+
+}  // namespace
+
+int RunSemilist(int argc, const wchar_t* const argv[]) {
+  Action action{};
+  Scope scope{};
+  if (argc != 5 || !ParseAction(argv[1], action) ||
+      !ParseScope(argv[2], scope)) {
+    return kUsageError;
   }
 
-  BroadcastEnvironmentChange();
-  return stored ? kDone : kStoreFailed;
+  EditLock lock;
+  if (!lock.Acquire(kLockTimeoutMs)) return kLockTimedOut;
+  const ExitStatus status =
+      EditValue(action, RootKey(scope),
+                EnvironmentKeyPaths[static_cast<int>(scope)], argv[3], argv[4]);
+  // A slow listener can hold up the broadcast for seconds; the next run
+  // need not wait for that.
+  lock.Release();
+
+  if (status != kUnreadable) BroadcastEnvironmentChange();
+  return status;
 }
 
 }  // namespace semilist

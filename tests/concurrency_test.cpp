@@ -1,0 +1,119 @@
+// Many semilist processes editing one value at once: every edit survives.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "path_list/path_list.h"
+#include "semilist_process.h"
+#include "windows_test_support.h"
+
+namespace semilist {
+namespace {
+
+using test::kUserEnvironment;
+
+const wchar_t kLockName[] = L"Global\\semilist-environment-edit";
+constexpr int kProcesses = 32;
+
+class ConcurrencyTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    test::DeleteRaw(HKEY_CURRENT_USER, kUserEnvironment, name_);
+  }
+
+  std::wstring Item(int i) {
+    return L"C:\\Tools\\Parallel" + std::to_wstring(i);
+  }
+
+  // Starts one run per item, all suspended, then lets them go at once, so
+  // that their reads and writes overlap as much as they can.
+  std::vector<DWORD> RunAll(const wchar_t* action) {
+    std::vector<HANDLE> processes;
+    std::vector<HANDLE> threads;
+    for (int i = 0; i < kProcesses; ++i) {
+      HANDLE thread = nullptr;
+      processes.push_back(
+          test::StartSemilist({action, L"/user", name_, Item(i)}, &thread));
+      if (thread != nullptr) threads.push_back(thread);
+    }
+    for (HANDLE thread : threads) {
+      ResumeThread(thread);
+      CloseHandle(thread);
+    }
+    std::vector<DWORD> statuses;
+    for (HANDLE process : processes) {
+      statuses.push_back(test::WaitForSemilist(process));
+    }
+    return statuses;
+  }
+
+  std::wstring StoredText() {
+    const auto value =
+        test::ReadRaw(HKEY_CURRENT_USER, kUserEnvironment, name_);
+    if (!value) return L"<absent>";
+    return std::wstring(reinterpret_cast<const wchar_t*>(value->data.data()),
+                        value->data.size() / sizeof(wchar_t) - 1);
+  }
+
+  test::BroadcastCounter broadcasts_;
+  const std::wstring name_ =
+      L"SEMILIST_PARALLEL_" + std::to_wstring(GetCurrentProcessId());
+};
+
+TEST_F(ConcurrencyTest, ParallelAppendsAndRemovesLoseNothing) {
+  test::WriteRaw(HKEY_CURRENT_USER, kUserEnvironment, name_, REG_EXPAND_SZ,
+                 test::TextBytes(L"C:\\Existing"));
+
+  for (DWORD status : RunAll(L"/append")) EXPECT_EQ(status, 0u);
+  StringList pieces;
+  SplitString(StoredText(), L";", pieces);
+  const std::set<std::wstring> stored(pieces.begin(), pieces.end());
+  EXPECT_EQ(pieces.size(), stored.size()) << "an item was stored twice";
+  EXPECT_EQ(pieces.front(), L"C:\\Existing");
+  int lost = 0;
+  for (int i = 0; i < kProcesses; ++i) lost += stored.count(Item(i)) == 0;
+  EXPECT_EQ(lost, 0) << "of " << kProcesses << " parallel appends";
+  EXPECT_EQ(broadcasts_.Count(), kProcesses);
+
+  for (DWORD status : RunAll(L"/remove")) EXPECT_EQ(status, 0u);
+  EXPECT_EQ(StoredText(), L"C:\\Existing");
+}
+
+TEST_F(ConcurrencyTest, RunWaitsWhileAnotherProcessHoldsTheLock) {
+  test::WriteRaw(HKEY_CURRENT_USER, kUserEnvironment, name_, REG_EXPAND_SZ,
+                 test::TextBytes(L"a"));
+  const HANDLE lock = CreateMutexW(nullptr, TRUE, kLockName);
+  ASSERT_NE(lock, nullptr);
+  const HANDLE run = test::StartSemilist({L"/append", L"/user", name_, L"b"});
+  test::PumpMessagesFor(1500);
+  EXPECT_EQ(WaitForSingleObject(run, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(StoredText(), L"a");
+
+  ReleaseMutex(lock);
+  EXPECT_EQ(test::WaitForSemilist(run), 0u);
+  EXPECT_EQ(StoredText(), L"a;b");
+  CloseHandle(lock);
+}
+
+TEST_F(ConcurrencyTest, LockLeftByADeadRunIsTakenOver) {
+  // A thread that ends while owning the mutex abandons it, as a killed
+  // process would.
+  const HANDLE owner = CreateThread(
+      nullptr, 0,
+      [](void*) -> DWORD {
+        CreateMutexW(nullptr, TRUE, kLockName);
+        return 0;
+      },
+      nullptr, 0, nullptr);
+  ASSERT_NE(owner, nullptr);
+  WaitForSingleObject(owner, INFINITE);
+  CloseHandle(owner);
+
+  EXPECT_EQ(test::WaitForSemilist(
+                test::StartSemilist({L"/append", L"/user", name_, L"x"})),
+            0u);
+  EXPECT_EQ(StoredText(), L"x");
+}
+
+}  // namespace
+}  // namespace semilist

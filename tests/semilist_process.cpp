@@ -1,0 +1,116 @@
+#include "semilist_process.h"
+
+#include <gtest/gtest.h>
+
+#include "windows_test_support.h"
+
+namespace semilist::test {
+namespace {
+
+int g_environmentBroadcasts = 0;
+
+LRESULT CALLBACK CountingWindowProc(HWND window, UINT message, WPARAM wParam,
+                                    LPARAM lParam) {
+  if (message == WM_SETTINGCHANGE && lParam != 0 &&
+      std::wstring(reinterpret_cast<const wchar_t*>(lParam)) ==
+          L"Environment") {
+    ++g_environmentBroadcasts;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void DispatchPending() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    DispatchMessageW(&message);
+  }
+}
+
+}  // namespace
+
+std::wstring QuoteArgument(const std::wstring& argument) {
+  // Backslashes are literal except in a run that ends at a quote, where each
+  // must be doubled; the quote itself is escaped.
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (wchar_t unit : argument) {
+    if (unit == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(unit == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += unit;
+  }
+  quoted.append(2 * backslashes, L'\\');
+  return quoted + L"\"";
+}
+
+HANDLE StartSemilist(const std::vector<std::wstring>& arguments,
+                     HANDLE* suspendedThread) {
+  std::wstring commandLine = QuoteArgument(SiblingPath(L"semilist.exe"));
+  for (const std::wstring& argument : arguments) {
+    commandLine += L" " + QuoteArgument(argument);
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  const DWORD flags = suspendedThread != nullptr ? CREATE_SUSPENDED : 0;
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                      flags, nullptr, nullptr, &startup, &process)) {
+    ADD_FAILURE() << "CreateProcessW failed: " << GetLastError()
+                  << ", command line of " << commandLine.size() << " units";
+    return nullptr;
+  }
+  if (suspendedThread != nullptr) {
+    *suspendedThread = process.hThread;
+  } else {
+    CloseHandle(process.hThread);
+  }
+  return process.hProcess;
+}
+
+DWORD WaitForSemilist(HANDLE process) {
+  if (process == nullptr) return 0xDEAD;
+  while (MsgWaitForMultipleObjects(1, &process, FALSE, 120000, QS_ALLINPUT) ==
+         WAIT_OBJECT_0 + 1) {
+    DispatchPending();
+  }
+  DWORD status = 0xDEAD;
+  GetExitCodeProcess(process, &status);
+  CloseHandle(process);
+  return status;
+}
+
+void PumpMessagesFor(DWORD milliseconds) {
+  const ULONGLONG end = GetTickCount64() + milliseconds;
+  for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now),
+                              QS_ALLINPUT);
+    DispatchPending();
+  }
+}
+
+BroadcastCounter::BroadcastCounter() {
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = CountingWindowProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"SemilistBroadcastCounter";
+  RegisterClassW(&windowClass);
+  // A top-level window, not a message-only one: only those get broadcasts.
+  window_ = CreateWindowExW(0, windowClass.lpszClassName, L"counter",
+                            WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
+                            windowClass.hInstance, nullptr);
+  EXPECT_NE(window_, nullptr);
+  Reset();
+}
+
+BroadcastCounter::~BroadcastCounter() {
+  if (window_ != nullptr) DestroyWindow(window_);
+}
+
+int BroadcastCounter::Count() const { return g_environmentBroadcasts; }
+
+void BroadcastCounter::Reset() { g_environmentBroadcasts = 0; }
+
+}  // namespace semilist::test

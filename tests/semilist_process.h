@@ -1,0 +1,44 @@
+// Starting the real semilist.exe from a test, and counting the broadcasts
+// it sends.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace semilist::test {
+
+// Quotes one argument so that the runtime's command-line splitting gives it
+// back unchanged.
+std::wstring QuoteArgument(const std::wstring& argument);
+
+// Starts semilist.exe, found next to the test executable, with exactly these
+// arguments. Returns the process handle, or null after a test failure. With
+// `suspendedThread`, the process starts suspended and its main thread's
+// handle is stored there, for the caller to resume and close.
+HANDLE StartSemilist(const std::vector<std::wstring>& arguments,
+                     HANDLE* suspendedThread = nullptr);
+
+// Waits for the process while dispatching this thread's messages, so that
+// its broadcast can be delivered; closes the handle and returns the status.
+DWORD WaitForSemilist(HANDLE process);
+
+// Dispatches this thread's messages for about `milliseconds`.
+void PumpMessagesFor(DWORD milliseconds);
+
+// Owns a top-level window that counts WM_SETTINGCHANGE "Environment".
+class BroadcastCounter {
+ public:
+  BroadcastCounter();
+  BroadcastCounter(const BroadcastCounter&) = delete;
+  BroadcastCounter& operator=(const BroadcastCounter&) = delete;
+  ~BroadcastCounter();
+  int Count() const;
+  void Reset();
+
+ private:
+  HWND window_ = nullptr;
+};
+
+}  // namespace semilist::test
