@@ -1,0 +1,313 @@
+// The run sequence in-process, with faults injected at the platform calls.
+// The product sources are compiled into this test without dllimport and
+// linked with --wrap, so every registry call, the lock and the broadcast
+// pass through the __wrap_ functions below. Calls that are not faulted go on
+// to Wine's real registry.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <new>
+#include <optional>
+
+#include "front_end/front_end.h"
+#include "registry/registry.h"
+#include "windows_test_support.h"
+
+namespace {
+
+struct Faults {
+  // Each returns the status to fail with, or nothing to call through.
+  std::function<std::optional<LSTATUS>(REGSAM access)> open;
+  std::function<std::optional<LSTATUS>(int queryNumber)> query;
+  std::optional<LSTATUS> set;
+  std::optional<LSTATUS> remove;
+  std::optional<DWORD> wait;
+  int failedMutexCreations = 0;
+};
+
+struct Counts {
+  int opens = 0;  // successful ones, which must each be closed
+  int closes = 0;
+  int queries = 0;
+  int broadcasts = 0;
+  std::vector<std::wstring> mutexNames;
+};
+
+Faults g_faults;
+Counts g_counts;
+
+}  // namespace
+
+extern "C" {
+LSTATUS WINAPI __real_RegOpenKeyExW(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
+LSTATUS WINAPI __real_RegQueryValueExW(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE,
+                                       LPDWORD);
+LSTATUS WINAPI __real_RegSetValueExW(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*,
+                                     DWORD);
+LSTATUS WINAPI __real_RegDeleteValueW(HKEY, LPCWSTR);
+LSTATUS WINAPI __real_RegCloseKey(HKEY);
+HANDLE WINAPI __real_CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR);
+DWORD WINAPI __real_WaitForSingleObject(HANDLE, DWORD);
+
+LSTATUS WINAPI __wrap_RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options,
+                                    REGSAM access, PHKEY key) {
+  if (g_faults.open) {
+    if (auto status = g_faults.open(access)) return *status;
+  }
+  const LSTATUS status =
+      __real_RegOpenKeyExW(root, subKey, options, access, key);
+  if (status == ERROR_SUCCESS) ++g_counts.opens;
+  return status;
+}
+
+LSTATUS WINAPI __wrap_RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved,
+                                       LPDWORD type, LPBYTE data,
+                                       LPDWORD size) {
+  const int number = ++g_counts.queries;
+  if (g_faults.query) {
+    if (auto status = g_faults.query(number)) return *status;
+  }
+  return __real_RegQueryValueExW(key, name, reserved, type, data, size);
+}
+
+LSTATUS WINAPI __wrap_RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved,
+                                     DWORD type, const BYTE* data, DWORD size) {
+  if (g_faults.set) return *g_faults.set;
+  return __real_RegSetValueExW(key, name, reserved, type, data, size);
+}
+
+LSTATUS WINAPI __wrap_RegDeleteValueW(HKEY key, LPCWSTR name) {
+  if (g_faults.remove) return *g_faults.remove;
+  return __real_RegDeleteValueW(key, name);
+}
+
+LSTATUS WINAPI __wrap_RegCloseKey(HKEY key) {
+  ++g_counts.closes;
+  return __real_RegCloseKey(key);
+}
+
+LRESULT WINAPI __wrap_SendMessageTimeoutW(HWND window, UINT message, WPARAM,
+                                          LPARAM lParam, UINT flags,
+                                          UINT timeout, PDWORD_PTR result) {
+  EXPECT_EQ(window, HWND_BROADCAST);
+  EXPECT_EQ(message, static_cast<UINT>(WM_SETTINGCHANGE));
+  EXPECT_STREQ(reinterpret_cast<const wchar_t*>(lParam), L"Environment");
+  EXPECT_EQ(flags, static_cast<UINT>(SMTO_ABORTIFHUNG));
+  EXPECT_EQ(timeout, 5000u);
+  EXPECT_NE(result, nullptr);
+  ++g_counts.broadcasts;
+  return 0;  // as if every listener timed out: the run must not care
+}
+
+HANDLE WINAPI __wrap_CreateMutexW(LPSECURITY_ATTRIBUTES attributes,
+                                  BOOL initialOwner, LPCWSTR name) {
+  g_counts.mutexNames.push_back(name);
+  if (static_cast<int>(g_counts.mutexNames.size()) <=
+      g_faults.failedMutexCreations) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  return __real_CreateMutexW(attributes, initialOwner, name);
+}
+
+DWORD WINAPI __wrap_WaitForSingleObject(HANDLE handle, DWORD timeout) {
+  if (g_faults.wait) return *g_faults.wait;
+  return __real_WaitForSingleObject(handle, timeout);
+}
+}
+
+namespace semilist {
+namespace {
+
+using test::kUserEnvironment;
+
+class FaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_faults = Faults{};
+    g_counts = Counts{};
+  }
+  void TearDown() override {
+    g_faults = Faults{};
+    test::DeleteRaw(HKEY_CURRENT_USER, kUserEnvironment, name_);
+    EXPECT_EQ(g_counts.opens, g_counts.closes) << "a key was left open";
+  }
+
+  int Run(const wchar_t* action, const std::wstring& item) {
+    const wchar_t* const argv[] = {L"semilist.exe", action, L"/user",
+                                   name_.c_str(), item.c_str()};
+    return RunSemilist(5, argv);
+  }
+  void Store(const std::wstring& text) {
+    test::WriteRaw(HKEY_CURRENT_USER, kUserEnvironment, name_, REG_EXPAND_SZ,
+                   test::TextBytes(text));
+  }
+  std::optional<test::RawValue> Stored() {
+    return test::ReadRaw(HKEY_CURRENT_USER, kUserEnvironment, name_);
+  }
+
+  const std::wstring name_ =
+      L"SEMILIST_FAULT_" + std::to_wstring(GetCurrentProcessId());
+};
+
+Faults OpenFails(REGSAM access, LSTATUS status) {
+  Faults faults;
+  faults.open = [=](REGSAM requested) -> std::optional<LSTATUS> {
+    if (requested == access) return status;
+    return std::nullopt;
+  };
+  return faults;
+}
+
+Faults QueryFails(int number, LSTATUS status) {
+  Faults faults;
+  faults.query = [=](int n) -> std::optional<LSTATUS> {
+    if (n == number) return status;
+    return std::nullopt;
+  };
+  return faults;
+}
+
+TEST_F(FaultTest, UnreadableValueIsNeverOverwritten) {
+  struct Case {
+    const char* fault;
+    Faults faults;
+  };
+  const Case cases[] = {
+      {"open for reading denied", OpenFails(KEY_READ, ERROR_ACCESS_DENIED)},
+      {"first query fails", QueryFails(1, ERROR_INVALID_HANDLE)},
+      {"second query fails", QueryFails(2, ERROR_ACCESS_DENIED)},
+  };
+  for (const Case& c : cases) {
+    for (const wchar_t* action : {L"/append", L"/remove"}) {
+      Store(L"C:\\a;C:\\b");
+      g_counts = Counts{};
+      g_faults = c.faults;
+      EXPECT_EQ(Run(action, L"C:\\a"), kUnreadable) << c.fault;
+      g_faults = Faults{};
+      EXPECT_EQ(Stored(), test::ExpandString(L"C:\\a;C:\\b")) << c.fault;
+      EXPECT_EQ(g_counts.broadcasts, 0) << c.fault;
+      EXPECT_EQ(g_counts.opens, g_counts.closes) << c.fault;
+    }
+  }
+}
+
+TEST_F(FaultTest, ValueThatGrowsBetweenTheQueriesIsNotReadHalf) {
+  const std::wstring grown = L"C:\\a;C:\\b;C:\\added-by-another-program";
+  Store(L"C:\\a");
+  // Another writer lengthens the value just before the second query, which
+  // then finds more data than it was sized for.
+  g_faults.query = [&](int n) -> std::optional<LSTATUS> {
+    if (n == 2) Store(grown);
+    return std::nullopt;
+  };
+  std::wstring text = L"unchanged";
+  LSTATUS status = ERROR_SUCCESS;
+  EXPECT_FALSE(ReadRegistryString(HKEY_CURRENT_USER, kUserEnvironment, name_,
+                                  text, status));
+  EXPECT_EQ(status, ERROR_MORE_DATA);
+  EXPECT_EQ(text, L"unchanged");
+
+  Store(L"C:\\a");
+  g_counts.queries = 0;
+  EXPECT_EQ(Run(L"/remove", L"C:\\a"), kUnreadable);
+  EXPECT_EQ(Stored(), test::ExpandString(grown));
+  EXPECT_EQ(g_counts.broadcasts, 0);
+}
+
+TEST_F(FaultTest, FailedStoreIsReportedAndStillBroadcast) {
+  struct Case {
+    const char* fault;
+    Faults faults;
+    const wchar_t* action;
+    std::wstring before;
+  };
+  const Faults denyWriteOpen = OpenFails(KEY_WRITE, ERROR_ACCESS_DENIED);
+  Faults failSet;
+  failSet.set = ERROR_ACCESS_DENIED;
+  Faults denyDelete;
+  denyDelete.remove = ERROR_ACCESS_DENIED;
+  const Case cases[] = {
+      {"open for writing denied, append", denyWriteOpen, L"/append", L"a"},
+      {"open for writing denied, remove", denyWriteOpen, L"/remove", L"x"},
+      {"set fails", failSet, L"/append", L"a"},
+      {"delete denied", denyDelete, L"/remove", L"x"},
+  };
+  for (const Case& c : cases) {
+    Store(c.before);
+    g_counts = Counts{};
+    g_faults = c.faults;
+    EXPECT_EQ(Run(c.action, L"x"), kStoreFailed) << c.fault;
+    g_faults = Faults{};
+    EXPECT_EQ(Stored(), test::ExpandString(c.before)) << c.fault;
+    EXPECT_EQ(g_counts.broadcasts, 1) << c.fault;
+    EXPECT_EQ(g_counts.opens, g_counts.closes) << c.fault;
+  }
+}
+
+TEST_F(FaultTest, DeleteThatFindsNoValueIsDone) {
+  Store(L"x");
+  g_faults.remove = ERROR_FILE_NOT_FOUND;
+  EXPECT_EQ(Run(L"/remove", L"x"), kDone);
+  EXPECT_EQ(g_counts.broadcasts, 1);
+}
+
+TEST_F(FaultTest, CompletedRunsBroadcastOnceWhateverTheListenersDo) {
+  EXPECT_EQ(Run(L"/append", L"x"), kDone);
+  EXPECT_EQ(Run(L"/remove", L"x"), kDone);
+  EXPECT_EQ(Run(L"/remove", L"x"), kDone);
+  EXPECT_EQ(g_counts.broadcasts, 3);
+  EXPECT_FALSE(Stored().has_value());
+
+  const wchar_t* const tooFew[] = {L"semilist.exe", L"/append", L"/user"};
+  EXPECT_EQ(RunSemilist(3, tooFew), kUsageError);
+  EXPECT_EQ(g_counts.broadcasts, 3);
+}
+
+TEST_F(FaultTest, LockTimeOutTouchesNothing) {
+  Store(L"a");
+  g_faults.wait = WAIT_TIMEOUT;
+  EXPECT_EQ(Run(L"/append", L"x"), kLockTimedOut);
+  g_faults.wait = WAIT_FAILED;
+  EXPECT_EQ(Run(L"/remove", L"a"), kLockTimedOut);
+  EXPECT_EQ(g_counts.opens, 0);
+  EXPECT_EQ(g_counts.broadcasts, 0);
+  EXPECT_EQ(Stored(), test::ExpandString(L"a"));
+}
+
+TEST_F(FaultTest, LockFallsBackToTheSessionThenToNone) {
+  g_faults.failedMutexCreations = 1;
+  EXPECT_EQ(Run(L"/append", L"x"), kDone);
+  EXPECT_EQ(g_counts.mutexNames,
+            (std::vector<std::wstring>{L"Global\\semilist-environment-edit",
+                                       L"Local\\semilist-environment-edit"}));
+
+  g_counts.mutexNames.clear();
+  g_faults.failedMutexCreations = 2;
+  EXPECT_EQ(Run(L"/append", L"y"), kDone);
+  EXPECT_EQ(g_counts.mutexNames.size(), 2u);
+  EXPECT_EQ(Stored(), test::ExpandString(L"x;y"));
+}
+
+TEST_F(FaultTest, ExceptionUnwindsWithKeysClosedAndLockReleased) {
+  Store(L"a;b");
+  g_faults.query = [](int n) -> std::optional<LSTATUS> {
+    if (n == 2) throw std::bad_alloc();
+    return std::nullopt;
+  };
+  EXPECT_THROW(Run(L"/append", L"x"), std::bad_alloc);
+  EXPECT_EQ(g_counts.opens, 1);
+  EXPECT_EQ(g_counts.closes, 1);
+  EXPECT_EQ(g_counts.broadcasts, 0);
+
+  // The lock was released: a second run does not wait for it.
+  g_faults = Faults{};
+  g_faults.wait = std::nullopt;
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(Run(L"/append", L"x"), kDone);
+  EXPECT_LT(GetTickCount64() - start, 5000u);
+  EXPECT_EQ(Stored(), test::ExpandString(L"a;b;x"));
+}
+
+}  // namespace
+}  // namespace semilist
