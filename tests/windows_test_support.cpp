@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace semilist::test {
@@ -9,6 +10,24 @@ namespace semilist::test {
 const wchar_t kUserEnvironment[] = L"Environment";
 const wchar_t kSystemEnvironment[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+
+void PrintTo(const RawValue& value, std::ostream* out) {
+  *out << "type " << value.type << ", " << value.data.size() << " bytes: ";
+  const std::size_t shown = std::min<std::size_t>(value.data.size(), 80);
+  if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) {
+    for (std::size_t i = 0; i + 1 < shown; i += 2) {
+      const unsigned unit = value.data[i] | (value.data[i + 1] << 8);
+      if (unit >= 0x20 && unit < 0x7F) {
+        *out << static_cast<char>(unit);
+      } else {
+        *out << "\\u" << std::hex << unit << std::dec;
+      }
+    }
+  } else {
+    for (std::size_t i = 0; i < shown; ++i) *out << ' ' << int{value.data[i]};
+  }
+  if (shown < value.data.size()) *out << "...";
+}
 
 std::vector<BYTE> TextBytes(const std::wstring& text, bool withNul) {
   std::vector<BYTE> bytes((text.size() + (withNul ? 1 : 0)) * sizeof(wchar_t));

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct RawValue {
     return type == other.type && data == other.data;
   }
 };
+
+// Shows the type and, for text, the code units; for test failure messages.
+void PrintTo(const RawValue& value, std::ostream* out);
 
 // The bytes of `text`, followed by a NUL code unit when `withNul` is set.
 std::vector<BYTE> TextBytes(const std::wstring& text, bool withNul = true);
