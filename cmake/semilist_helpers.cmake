@@ -20,3 +20,9 @@ if(SEMILIST_SANITIZE)
                       -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# The fuzz build instruments everything for libFuzzer's coverage feedback.
+option(SEMILIST_FUZZ "Build only the libFuzzer target (needs clang)" OFF)
+if(SEMILIST_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

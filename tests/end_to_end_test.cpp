@@ -162,16 +162,6 @@ TEST_F(SemilistRunTest, NonTextValueIsNeverRewritten) {
   }
 }
 
-TEST_F(SemilistRunTest, FailedStoreIsReportedAndChangesNothing) {
-  // The registry refuses value names over 16 383 characters.
-  name_ = std::wstring(16384, L'N');
-  const auto user = test::Snapshot(HKEY_CURRENT_USER, kUserEnvironment);
-  const RunResult result = Append(L"C:\\x");
-  EXPECT_EQ(result.status, 3u);
-  EXPECT_EQ(result.broadcasts, 1);
-  EXPECT_EQ(test::Snapshot(HKEY_CURRENT_USER, kUserEnvironment), user);
-}
-
 TEST_F(SemilistRunTest, SystemScopeEditsTheMachineKeyOnly) {
   const auto user = test::Snapshot(HKEY_CURRENT_USER, kUserEnvironment);
   ExpectDone(Append(L"C:\\machine", L"/system"));

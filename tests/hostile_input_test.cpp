@@ -30,6 +30,8 @@ class HostileInputTest : public ::testing::Test {
     test::BroadcastCounter broadcasts;
     EXPECT_EQ(test::WaitForSemilist(test::StartSemilist(arguments)), status)
         << what;
+    // Only runs that reached the store broadcast, failed ones included.
+    EXPECT_EQ(broadcasts.Count(), status == 0 || status == 3 ? 1 : 0) << what;
     Values user = user_;
     if (expected) {
       user[name] = *expected;
@@ -114,6 +116,7 @@ TEST_F(HostileInputTest, ValueNamesAreTakenLiterally) {
 }
 
 TEST_F(HostileInputTest, OverlongValueNameIsRefused) {
+  // The registry refuses names over 16 383 characters, so the store fails.
   const std::wstring name(16384, L'N');
   ExpectRun({L"/append", L"/user", name, L"C:\\x"}, 3, name, std::nullopt,
             "16 384-character name");
