@@ -5,30 +5,39 @@
 namespace semilist {
 namespace {
 
-const std::wstring kSeparator = L";";
+constexpr std::wstring_view kSeparator = L";";
 
 wchar_t FoldAsciiLetter(wchar_t unit) {
   return (unit >= L'A' && unit <= L'Z') ? static_cast<wchar_t>(unit + 0x20)
                                         : unit;
 }
 
-StringList::iterator FindNoCase(StringList& list, const std::wstring& item) {
-  return std::find_if(list.begin(), list.end(), [&](const std::wstring& piece) {
-    return EqualsNoCase(piece, item);
-  });
+// Calls `visit` with every non-empty piece of `text`, in order, as a view
+// into it: nothing is copied.
+template <typename Visit>
+void ForEachPiece(std::wstring_view text, std::wstring_view separator,
+                  Visit visit) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = std::min(text.find(separator, start), text.size());
+    if (end > start) visit(text.substr(start, end - start));
+    start = end + separator.size();
+  }
+}
+
+void AddPiece(std::wstring& text, std::wstring_view piece) {
+  // Pieces of a list are never empty, so an empty text holds none yet. Only
+  // the appended item, which always comes last, can be empty.
+  if (!text.empty()) text += kSeparator;
+  text += piece;
 }
 
 }  // namespace
 
 void SplitString(const std::wstring& text, const std::wstring& separator,
                  StringList& list) {
-  std::wstring::size_type start = 0;
-  for (auto found = text.find(separator, start); found != std::wstring::npos;
-       found = text.find(separator, start)) {
-    if (found > start) list.push_back(text.substr(start, found - start));
-    start = found + separator.size();
-  }
-  if (start < text.size()) list.push_back(text.substr(start));
+  ForEachPiece(text, separator,
+               [&](std::wstring_view piece) { list.emplace_back(piece); });
 }
 
 void JoinStrings(const StringList& list, const std::wstring& separator,
@@ -39,7 +48,7 @@ void JoinStrings(const StringList& list, const std::wstring& separator,
   }
 }
 
-bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
+bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
            return FoldAsciiLetter(x) == FoldAsciiLetter(y);
@@ -48,22 +57,31 @@ bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
 
 std::wstring AppendToList(const std::wstring& listText,
                           const std::wstring& item) {
-  StringList list;
-  SplitString(listText, kSeparator, list);
-  if (FindNoCase(list, item) == list.end()) list.push_back(item);
+  // Reserved for the longest result, the list, a separator and the item, so
+  // that the text never grows.
   std::wstring text;
-  JoinStrings(list, kSeparator, text);
+  text.reserve(listText.size() + kSeparator.size() + item.size());
+  bool present = false;
+  ForEachPiece(listText, kSeparator, [&](std::wstring_view piece) {
+    present = present || EqualsNoCase(piece, item);
+    AddPiece(text, piece);
+  });
+  if (!present) AddPiece(text, item);
   return text;
 }
 
 std::wstring RemoveFromList(const std::wstring& listText,
                             const std::wstring& item) {
-  StringList list;
-  SplitString(listText, kSeparator, list);
-  const auto match = FindNoCase(list, item);
-  if (match != list.end()) list.erase(match);
   std::wstring text;
-  JoinStrings(list, kSeparator, text);
+  text.reserve(listText.size());
+  bool removed = false;
+  ForEachPiece(listText, kSeparator, [&](std::wstring_view piece) {
+    if (!removed && EqualsNoCase(piece, item)) {
+      removed = true;
+    } else {
+      AddPiece(text, piece);
+    }
+  });
   return text;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace semilist {
@@ -20,12 +21,14 @@ void JoinStrings(const StringList& list, const std::wstring& separator,
                  std::wstring& text);
 
 // Equality with only the ASCII letters A-Z folded; no locale takes part, so
-// the result is the same on every machine.
-bool EqualsNoCase(const std::wstring& a, const std::wstring& b);
+// the result is the same on every machine. Compares in place and allocates
+// nothing.
+bool EqualsNoCase(std::wstring_view a, std::wstring_view b);
 
 // The list with `item` at the end unless a piece equal to it is already
 // there. The rest of the list comes back normalised (empty pieces dropped);
-// the item itself is added exactly as given.
+// the item itself is added exactly as given. Both edits make one pass over
+// the text and one allocation for the result.
 std::wstring AppendToList(const std::wstring& listText,
                           const std::wstring& item);
 
