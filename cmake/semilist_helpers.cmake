@@ -8,7 +8,10 @@ function(semilist_defaults target)
   if(WIN32)
     target_compile_definitions(${target} PRIVATE
       UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
-    target_link_options(${target} PRIVATE -static)
+    # Unused runtime code is dropped section by section.
+    target_compile_options(${target} PRIVATE
+      -ffunction-sections -fdata-sections)
+    target_link_options(${target} PRIVATE -static -Wl,--gc-sections)
   endif()
 endfunction()
 
@@ -26,3 +29,5 @@ option(SEMILIST_FUZZ "Build only the libFuzzer target (needs clang)" OFF)
 if(SEMILIST_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
+
+option(SEMILIST_BENCH "Build the list benchmark instead of the tests" OFF)
