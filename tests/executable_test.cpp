@@ -52,3 +52,50 @@ TEST(Executable, CarriesTheAdministratorManifestAsItsOnlyManifest) {
 
 }  // namespace
 }  // namespace semilist
+
+namespace semilist {
+namespace {
+
+std::wstring VersionString(const std::vector<BYTE>& block, const wchar_t* key) {
+  void* value = nullptr;
+  UINT length = 0;
+  const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + key;
+  if (!VerQueryValueW(block.data(), path.c_str(), &value, &length) ||
+      length == 0) {
+    return L"<missing>";
+  }
+  return std::wstring(static_cast<const wchar_t*>(value), length - 1);
+}
+
+TEST(Executable, TellsWhatItIsAndWhichVersion) {
+  const std::wstring path = test::SiblingPath(L"semilist.exe");
+  DWORD ignored = 0;
+  std::vector<BYTE> block(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+  ASSERT_FALSE(block.empty()) << GetLastError();
+  ASSERT_TRUE(GetFileVersionInfoW(
+      path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+
+  const std::wstring version = TEXT(SEMILIST_EXPECTED_VERSION);
+  EXPECT_EQ(VersionString(block, L"FileVersion"), version);
+  EXPECT_EQ(VersionString(block, L"ProductVersion"), version);
+  EXPECT_EQ(VersionString(block, L"ProductName"), L"semilist");
+  EXPECT_EQ(VersionString(block, L"OriginalFilename"), L"semilist.exe");
+  EXPECT_NE(VersionString(block, L"FileDescription"), L"<missing>");
+  EXPECT_NE(VersionString(block, L"LegalCopyright").find(L"MIT License"),
+            std::wstring::npos);
+
+  // The numeric version, which installers compare, says the same.
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\",
+                             reinterpret_cast<void**>(&fixed), &length));
+  const std::wstring numeric =
+      std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
+      std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
+      std::to_wstring(HIWORD(fixed->dwFileVersionLS));
+  EXPECT_EQ(numeric, version);
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+}
+
+}  // namespace
+}  // namespace semilist
