@@ -37,13 +37,21 @@ for round in first second; do
 done
 echo "installed twice: PATH gained '$instdir\\bin' once, at the end"
 
-# _?= makes the uninstaller run in place and be waited for.
-"$wine" "$instdir\\uninstall.exe" /S "_?=$instdir"
+# The uninstaller copies itself to a temporary folder, starts the copy and
+# returns at once. (_?= would keep it in place, but only unquoted, and the
+# folder's name has a blank.) Waiting for the prefix's server to go idle
+# waits for the copy.
+"$wine" "$instdir\\uninstall.exe" /S
+/usr/lib/wine/wineserver -w
 export_key "$work/after.reg"
 if ! cmp -s "$work/before.reg" "$work/after.reg"; then
   echo "after uninstalling, the user's Environment key differs:" >&2
   diff <(iconv -f UTF-16LE -t UTF-8 "$work/before.reg") \
     <(iconv -f UTF-16LE -t UTF-8 "$work/after.reg") >&2 || true
+  exit 1
+fi
+if [[ -e "$WINEPREFIX/drive_c/Program Files/semilist example/semilist.exe" ]]; then
+  echo "the uninstaller left semilist.exe behind" >&2
   exit 1
 fi
 echo "uninstalled: the user's Environment key is back, byte for byte"
