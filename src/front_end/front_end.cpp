@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 #include "front_end/edit_lock.h"
 #include "path_list/path_list.h"
@@ -24,7 +25,7 @@ HKEY RootKey(Scope scope) {
   return scope == Scope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 }
 
-bool ParseAction(const std::wstring& word, Action& action) {
+bool ParseAction(std::wstring_view word, Action& action) {
   if (EqualsNoCase(word, L"/append")) {
     action = Action::Append;
   } else if (EqualsNoCase(word, L"/remove")) {
@@ -35,7 +36,7 @@ bool ParseAction(const std::wstring& word, Action& action) {
   return true;
 }
 
-bool ParseScope(const std::wstring& word, Scope& scope) {
+bool ParseScope(std::wstring_view word, Scope& scope) {
   if (EqualsNoCase(word, L"/system")) {
     scope = Scope::System;
   } else if (EqualsNoCase(word, L"/user")) {

@@ -14,6 +14,18 @@ void RegistryKey::Close() {
   }
 }
 
+namespace {
+
+// Only REG_SZ and REG_EXPAND_SZ are text; anything else fails with
+// ERROR_UNSUPPORTED_TYPE, since rewriting it as a string would destroy it.
+bool CheckText(DWORD type, LSTATUS& status) {
+  if (type == REG_SZ || type == REG_EXPAND_SZ) return true;
+  status = ERROR_UNSUPPORTED_TYPE;
+  return false;
+}
+
+}  // namespace
+
 bool IsNotFound(LSTATUS status) {
   return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND;
 }
@@ -33,10 +45,7 @@ bool ReadRegistryString(HKEY root, const std::wstring& subKey,
   status = RegQueryValueExW(key.Handle(), valueName.c_str(), nullptr, &type,
                             &probe, &size);
   if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return false;
-  if (type != REG_SZ && type != REG_EXPAND_SZ) {
-    status = ERROR_UNSUPPORTED_TYPE;
-    return false;
-  }
+  if (!CheckText(type, status)) return false;
   if (status == ERROR_SUCCESS) return true;
 
   // n bytes of data get a buffer of n + 1 code units, zeroed, so the bytes
@@ -55,10 +64,7 @@ bool ReadRegistryString(HKEY root, const std::wstring& subKey,
                             reinterpret_cast<BYTE*>(buffer.data()), &size);
   if (status != ERROR_SUCCESS) return false;
   // The value may have been replaced by another type between the queries.
-  if (type != REG_SZ && type != REG_EXPAND_SZ) {
-    status = ERROR_UNSUPPORTED_TYPE;
-    return false;
-  }
+  if (!CheckText(type, status)) return false;
 
   // Only whole code units of what was returned count: an odd last byte is
   // dropped, and the text ends at the first NUL if there is one.
