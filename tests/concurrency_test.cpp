@@ -98,13 +98,14 @@ TEST_F(ConcurrencyTest, RunWaitsWhileAnotherProcessHoldsTheLock) {
 TEST_F(ConcurrencyTest, LockLeftByADeadRunIsTakenOver) {
   // A thread that ends while owning the mutex abandons it, as a killed
   // process would.
+  HANDLE lock = nullptr;
   const HANDLE owner = CreateThread(
       nullptr, 0,
-      [](void*) -> DWORD {
-        CreateMutexW(nullptr, TRUE, kLockName);
+      [](void* lock) -> DWORD {
+        *static_cast<HANDLE*>(lock) = CreateMutexW(nullptr, TRUE, kLockName);
         return 0;
       },
-      nullptr, 0, nullptr);
+      &lock, 0, nullptr);
   ASSERT_NE(owner, nullptr);
   WaitForSingleObject(owner, INFINITE);
   CloseHandle(owner);
@@ -113,6 +114,9 @@ TEST_F(ConcurrencyTest, LockLeftByADeadRunIsTakenOver) {
                 test::StartSemilist({L"/append", L"/user", name_, L"x"})),
             0u);
   EXPECT_EQ(StoredText(), L"x");
+  // Closed only now: closed earlier, the mutex would be gone rather than
+  // abandoned; left open, it would hold the name for later tests.
+  CloseHandle(lock);
 }
 
 }  // namespace

@@ -146,11 +146,13 @@ TEST_F(SemilistRunTest, EmptyItemIsAppendedAsGiven) {
   EXPECT_EQ(UserValue(), ExpandString(L"a;b;"));
 }
 
-TEST_F(SemilistRunTest, NonTextValueIsNeverRewritten) {
+TEST_F(SemilistRunTest, NonTextOrHiddenTailIsNeverRewritten) {
   const std::vector<std::pair<DWORD, std::vector<BYTE>>> values = {
       {REG_DWORD, {1, 0, 0, 0}},
       {REG_MULTI_SZ, TextBytes(std::wstring(L"C:\\a\0C:\\b\0", 10))},
       {REG_BINARY, {0x43, 0, 0x3A, 0}},
+      // Text that hides C:\b after a NUL: a rewrite would drop it for good.
+      {REG_EXPAND_SZ, TextBytes(std::wstring(L"C:\\a\0C:\\b", 9))},
   };
   for (const auto& [type, data] : values) {
     SetUserValue(type, data);
@@ -160,6 +162,19 @@ TEST_F(SemilistRunTest, NonTextValueIsNeverRewritten) {
     }
     EXPECT_EQ(UserValue(), (RawValue{type, data}));
   }
+}
+
+TEST_F(SemilistRunTest, LockNameHeldByAnotherObjectStopsTheRun) {
+  HANDLE squatter =
+      CreateEventW(nullptr, TRUE, FALSE, L"Global\\semilist-environment-edit");
+  ASSERT_NE(squatter, nullptr);
+  const RunResult result = Append(L"x");
+  EXPECT_EQ(result.status, 4u);
+  EXPECT_EQ(result.broadcasts, 0);
+  EXPECT_FALSE(UserValue().has_value());
+  CloseHandle(squatter);
+  ExpectDone(Append(L"x"));
+  EXPECT_EQ(UserValue(), ExpandString(L"x"));
 }
 
 TEST_F(SemilistRunTest, SystemScopeEditsTheMachineKeyOnly) {

@@ -3,12 +3,17 @@
 // linked with --wrap, so every registry call, the lock and the broadcast
 // pass through the __wrap_ functions below. Calls that are not faulted go on
 // to Wine's real registry.
+#include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <functional>
 #include <new>
 #include <optional>
 
+#include "front_end/edit_lock.h"
 #include "front_end/front_end.h"
 #include "registry/registry.h"
 #include "windows_test_support.h"
@@ -22,7 +27,7 @@ struct Faults {
   std::optional<LSTATUS> set;
   std::optional<LSTATUS> remove;
   std::optional<DWORD> wait;
-  int failedMutexCreations = 0;
+  std::vector<DWORD> mutexErrors;  // one per failing creation, in order
 };
 
 struct Counts {
@@ -46,7 +51,8 @@ LSTATUS WINAPI __real_RegSetValueExW(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*,
                                      DWORD);
 LSTATUS WINAPI __real_RegDeleteValueW(HKEY, LPCWSTR);
 LSTATUS WINAPI __real_RegCloseKey(HKEY);
-HANDLE WINAPI __real_CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR);
+HANDLE WINAPI __real_CreateMutexExW(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD,
+                                    DWORD);
 DWORD WINAPI __real_WaitForSingleObject(HANDLE, DWORD);
 
 LSTATUS WINAPI __wrap_RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options,
@@ -99,15 +105,15 @@ LRESULT WINAPI __wrap_SendMessageTimeoutW(HWND window, UINT message, WPARAM,
   return 0;  // as if every listener timed out: the run must not care
 }
 
-HANDLE WINAPI __wrap_CreateMutexW(LPSECURITY_ATTRIBUTES attributes,
-                                  BOOL initialOwner, LPCWSTR name) {
+HANDLE WINAPI __wrap_CreateMutexExW(LPSECURITY_ATTRIBUTES attributes,
+                                    LPCWSTR name, DWORD flags, DWORD access) {
+  EXPECT_EQ(access, static_cast<DWORD>(SYNCHRONIZE | MUTEX_MODIFY_STATE));
   g_counts.mutexNames.push_back(name);
-  if (static_cast<int>(g_counts.mutexNames.size()) <=
-      g_faults.failedMutexCreations) {
-    SetLastError(ERROR_ACCESS_DENIED);
+  if (g_counts.mutexNames.size() <= g_faults.mutexErrors.size()) {
+    SetLastError(g_faults.mutexErrors[g_counts.mutexNames.size() - 1]);
     return nullptr;
   }
-  return __real_CreateMutexW(attributes, initialOwner, name);
+  return __real_CreateMutexExW(attributes, name, flags, access);
 }
 
 DWORD WINAPI __wrap_WaitForSingleObject(HANDLE handle, DWORD timeout) {
@@ -275,18 +281,56 @@ TEST_F(FaultTest, LockTimeOutTouchesNothing) {
   EXPECT_EQ(Stored(), test::ExpandString(L"a"));
 }
 
+TEST_F(FaultTest, LockNameHeldBySomeoneElseStopsTheRun) {
+  Store(L"a");
+  for (DWORD error : {ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE}) {
+    g_counts.mutexNames.clear();
+    g_faults.mutexErrors = {error};
+    EXPECT_EQ(Run(L"/append", L"x"), kLockTimedOut) << error;
+    EXPECT_EQ(g_counts.mutexNames.size(), 1u) << "fell back to another name";
+  }
+  EXPECT_EQ(g_counts.opens, 0);
+  EXPECT_EQ(g_counts.broadcasts, 0);
+  EXPECT_EQ(Stored(), test::ExpandString(L"a"));
+}
+
 TEST_F(FaultTest, LockFallsBackToTheSessionThenToNone) {
-  g_faults.failedMutexCreations = 1;
+  // As where the global namespace is missing, or mutexes cannot be made.
+  g_faults.mutexErrors = {ERROR_PATH_NOT_FOUND};
   EXPECT_EQ(Run(L"/append", L"x"), kDone);
   EXPECT_EQ(g_counts.mutexNames,
             (std::vector<std::wstring>{L"Global\\semilist-environment-edit",
                                        L"Local\\semilist-environment-edit"}));
 
   g_counts.mutexNames.clear();
-  g_faults.failedMutexCreations = 2;
+  g_faults.mutexErrors = {ERROR_PATH_NOT_FOUND, ERROR_NOT_ENOUGH_MEMORY};
   EXPECT_EQ(Run(L"/append", L"y"), kDone);
   EXPECT_EQ(g_counts.mutexNames.size(), 2u);
   EXPECT_EQ(Stored(), test::ExpandString(L"x;y"));
+}
+
+TEST_F(FaultTest, LockMutexGrantsOnlySystemAndAdministrators) {
+  EditLock lock;
+  ASSERT_TRUE(lock.Acquire(0));
+  HANDLE mutex =
+      OpenMutexW(READ_CONTROL, FALSE, L"Global\\semilist-environment-edit");
+  ASSERT_NE(mutex, nullptr) << GetLastError();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetSecurityInfo(mutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, nullptr, nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  wchar_t* sddl = nullptr;
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+      descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr));
+  // Windows maps GA onto the mutex's own rights when it makes the object;
+  // Wine keeps the ACEs as given.
+  const std::wstring dacl = sddl;
+  EXPECT_TRUE(dacl == L"D:P(A;;GA;;;SY)(A;;GA;;;BA)" ||
+              dacl == L"D:P(A;;0x1f0001;;;SY)(A;;0x1f0001;;;BA)")
+      << testing::PrintToString(dacl);
+  LocalFree(sddl);
+  LocalFree(descriptor);
+  CloseHandle(mutex);
 }
 
 TEST_F(FaultTest, ExceptionUnwindsWithKeysClosedAndLockReleased) {

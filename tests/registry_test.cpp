@@ -77,28 +77,38 @@ TEST_F(RegistryTest, ZeroByteTextValueReadsAsNothing) {
   }
 }
 
-TEST_F(RegistryTest, TextIsReadUpToTheFirstNulOrTheLastWholeCodeUnit) {
+TEST_F(RegistryTest, TextEndsAtNulPaddingOrTheLastWholeCodeUnit) {
   struct Case {
     std::vector<BYTE> data;
-    std::wstring expected;
+    std::optional<std::wstring> expected;  // nothing: refused, not text
   };
   std::vector<BYTE> odd = TextBytes(L"abc", false);
   odd.push_back('d');
+  std::vector<BYTE> paddedOdd = TextBytes(std::wstring(L"abc\0\0", 5));
+  paddedOdd.push_back('d');
   std::vector<BYTE> lone = {'z'};
   const Case cases[] = {
       {TextBytes(L"C:\\a;C:\\b"), L"C:\\a;C:\\b"},
       {TextBytes(L"abc", false), L"abc"},
       {odd, L"abc"},
+      {paddedOdd, L"abc"},
       {lone, L""},
-      {TextBytes(std::wstring(L"first\0second", 12)), L"first"},
+      {TextBytes(std::wstring(L"first\0\0\0", 8)), L"first"},
       {TextBytes(L"\U0001F600\u00E9"), L"\U0001F600\u00E9"},
+      // A tail after a NUL is hidden from Windows but still stored.
+      {TextBytes(std::wstring(L"first\0second", 12)), std::nullopt},
+      {TextBytes(std::wstring(L"\0\0x", 3), false), std::nullopt},
   };
   for (const Case& c : cases) {
     for (DWORD type : {REG_SZ, REG_EXPAND_SZ}) {
       Put(L"v", type, c.data);
       std::wstring text = L"stale";
-      EXPECT_TRUE(Read(L"v", text));
-      EXPECT_EQ(text, c.expected) << c.data.size() << " bytes, type " << type;
+      EXPECT_EQ(Read(L"v", text), c.expected.has_value())
+          << c.data.size() << " bytes, type " << type;
+      EXPECT_EQ(text, c.expected.value_or(L"stale"));
+      if (!c.expected) {
+        EXPECT_EQ(status_, ERROR_UNSUPPORTED_TYPE);
+      }
     }
   }
 }

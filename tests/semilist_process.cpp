@@ -72,10 +72,14 @@ HANDLE StartSemilist(const std::vector<std::wstring>& arguments,
 
 DWORD WaitForSemilist(HANDLE process) {
   if (process == nullptr) return 0xDEAD;
-  while (MsgWaitForMultipleObjects(1, &process, FALSE, 120000, QS_ALLINPUT) ==
-         WAIT_OBJECT_0 + 1) {
+  // SMTO_ABORTIFHUNG skips a thread that has not asked for messages for 5 s,
+  // so this one asks every 100 ms, however slow the run or the machine.
+  const ULONGLONG deadline = GetTickCount64() + 120000;
+  do {
     DispatchPending();
-  }
+  } while (MsgWaitForMultipleObjects(1, &process, FALSE, 100, QS_ALLINPUT) !=
+               WAIT_OBJECT_0 &&
+           GetTickCount64() < deadline);
   DWORD status = 0xDEAD;
   GetExitCodeProcess(process, &status);
   CloseHandle(process);

@@ -1,4 +1,4 @@
-; An example installer that puts its bin folder on the user's PATH with
+; An example installer that puts its bin folder on the system PATH with
 ; semilist, and takes it off again when it is uninstalled.
 ;
 ;   makensis -DSEMILIST_EXE=path/to/semilist.exe -DOUTFILE=setup.exe \
@@ -29,13 +29,15 @@ SetCompressor /SOLID lzma
 ; but 0; semilist itself prints nothing.
 !macro RunSemilist ACTION
   ClearErrors
-  ExecWait '"$INSTDIR\semilist.exe" ${ACTION} /user PATH "$INSTDIR\bin"' $0
+  ; Installed for all users into Program Files, so the machine's PATH, not
+  ; one account's, is the one to edit.
+  ExecWait '"$INSTDIR\semilist.exe" ${ACTION} /system PATH "$INSTDIR\bin"' $0
   ${If} ${Errors}
     MessageBox MB_OK|MB_ICONSTOP "Could not start semilist.exe." /SD IDOK
     Abort "Could not start semilist.exe."
   ${ElseIf} $0 <> 0
     MessageBox MB_OK|MB_ICONSTOP \
-      "Could not edit the user's PATH: semilist ${ACTION} ended with status $0." \
+      "Could not edit the system PATH: semilist ${ACTION} ended with status $0." \
       /SD IDOK
     Abort "semilist ${ACTION} ended with status $0."
   ${EndIf}

@@ -1,5 +1,9 @@
 #include "edit_lock.h"
 
+#include <sddl.h>
+
+#include <memory>
+
 namespace semilist {
 namespace {
 
@@ -11,6 +15,16 @@ const wchar_t* const kLockNames[] = {
     L"Local\\semilist-environment-edit",
 };
 
+// LocalSystem and the Administrators group, and no one else. Every run is
+// one of the two, so a service and an elevated administrator share the lock
+// whichever of them created it; the protected DACL inherits nothing.
+const wchar_t kLockSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+
+// All a run does with the mutex is wait for it and release it.
+constexpr DWORD kLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+
+using LocalMemory = std::unique_ptr<void, HLOCAL(WINAPI*)(HLOCAL)>;
+
 }  // namespace
 
 EditLock::~EditLock() {
@@ -19,10 +33,29 @@ EditLock::~EditLock() {
 }
 
 bool EditLock::Acquire(DWORD timeoutMs) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  // Only memory exhaustion makes this fail; the mutex then gets the
+  // account's default DACL, which still serves runs of the same account.
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      kLockSecurity, SDDL_REVISION_1, &descriptor, nullptr);
+  const LocalMemory owned(descriptor, LocalFree);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+
   for (const wchar_t* name : kLockNames) {
-    mutex_ = CreateMutexW(nullptr, FALSE, name);
+    mutex_ = CreateMutexExW(&attributes, name, 0, kLockAccess);
     if (mutex_ != nullptr) break;
+    // The name is public. A mutex that refuses us, or another kind of object
+    // under that name, means someone else holds it; going on, or moving to
+    // a name that other sessions do not share, would let them switch the
+    // lock off unseen.
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_HANDLE) {
+      return false;
+    }
   }
+  // Any other failure means the namespace, or the resources for a mutex, are
+  // missing where this run is. An installer there must still be able to
+  // edit, and a lock that cannot be created cannot be held by anyone else.
   if (mutex_ == nullptr) return true;
 
   switch (WaitForSingleObject(mutex_, timeoutMs)) {

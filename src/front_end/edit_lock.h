@@ -15,8 +15,8 @@ class EditLock {
   ~EditLock();
 
   // Waits up to `timeoutMs` for the lock; false when it could not be had in
-  // time. Where no mutex can be created at all, the run goes on unlocked and
-  // this returns true.
+  // time, or when someone else holds its name. Where no mutex can be created
+  // at all, the run goes on unlocked and this returns true.
   bool Acquire(DWORD timeoutMs);
   void Release();
 

@@ -9,7 +9,7 @@ enum ExitStatus : int {
   kUsageError = 1,  // nothing was touched
   kUnreadable = 2,  // the existing value could not be read or is not text
   kStoreFailed = 3,
-  kLockTimedOut = 4,  // another run held the edit lock too long; nothing done
+  kLockTimedOut = 4,  // the edit lock could not be had; nothing done
 };
 
 // argv[0] is the program path; argv[1..4] are action, scope, name, item.

@@ -67,10 +67,18 @@ bool ReadRegistryString(HKEY root, const std::wstring& subKey,
   if (!CheckText(type, status)) return false;
 
   // Only whole code units of what was returned count: an odd last byte is
-  // dropped, and the text ends at the first NUL if there is one.
+  // dropped, and the text ends at the first NUL if there is one. NULs may pad
+  // the text, but anything else after one is data that Windows hides and a
+  // rewrite would drop for good, so such a value is not text to edit.
   const std::size_t returned = size / sizeof(wchar_t);
   std::size_t length = 0;
   while (length < returned && buffer[length] != L'\0') ++length;
+  for (std::size_t i = length; i < returned; ++i) {
+    if (buffer[i] != L'\0') {
+      status = ERROR_UNSUPPORTED_TYPE;
+      return false;
+    }
+  }
   text.assign(buffer.data(), length);
   return true;
 }

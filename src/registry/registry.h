@@ -38,8 +38,9 @@ bool IsNotFound(LSTATUS status);
 
 // On success replaces `text` with the value's text, up to its first NUL; a
 // value with no data leaves `text` as it was. Only REG_SZ and REG_EXPAND_SZ
-// count as text: any other type fails with ERROR_UNSUPPORTED_TYPE, because
-// rewriting it as a string would destroy it. On failure `text` is unchanged.
+// count as text, and only when nothing but NULs follows their first NUL: any
+// other value fails with ERROR_UNSUPPORTED_TYPE, because rewriting it as a
+// string would destroy it. On failure `text` is unchanged.
 bool ReadRegistryString(HKEY root, const std::wstring& subKey,
                         const std::wstring& valueName, std::wstring& text,
                         LSTATUS& status);
