@@ -52,10 +52,12 @@ std::wstring MakeList(int pieces) {
 using Edit = std::function<std::size_t(const std::wstring& text,
                                        const std::wstring& item)>;
 
+enum class Item { New, Middle, Last };
+
 struct Measure {
   const char* name;
   Edit edit;
-  bool itemInList;  // the middle piece, or one the list lacks
+  Item item;
 };
 
 const Measure kMeasures[] = {
@@ -70,22 +72,32 @@ const Measure kMeasures[] = {
        benchmark::DoNotOptimize(copy.data());
        return separators + copy.size();
      },
-     false},
+     Item::New},
     {"append new",
      [](const std::wstring& text, const std::wstring& item) {
        return semilist::AppendToList(text, item).size();
      },
-     false},
+     Item::New},
     {"append present",
      [](const std::wstring& text, const std::wstring& item) {
        return semilist::AppendToList(text, item).size();
      },
-     true},
+     Item::Middle},
+    {"prepend new",
+     [](const std::wstring& text, const std::wstring& item) {
+       return semilist::PrependToList(text, item).size();
+     },
+     Item::New},
+    {"prepend last",
+     [](const std::wstring& text, const std::wstring& item) {
+       return semilist::PrependToList(text, item).size();
+     },
+     Item::Last},
     {"remove middle",
      [](const std::wstring& text, const std::wstring& item) {
        return semilist::RemoveFromList(text, item).size();
      },
-     true},
+     Item::Middle},
 };
 
 struct Result {
@@ -127,8 +139,9 @@ int main(int argc, char** argv) {
       const std::wstring* text = &lists[pieces];
       const Edit* edit = &measure.edit;
       // Built here, so that the timed allocations are the edit's own.
-      const std::wstring item = measure.itemInList
-                                    ? Piece(pieces / 2)
+      const std::wstring item = measure.item == Item::Middle ? Piece(pieces / 2)
+                                : measure.item == Item::Last
+                                    ? Piece(pieces - 1)
                                     : L"C:\\Program Files\\New Vendor\\bin";
       benchmark::RegisterBenchmark(
           Key(measure.name, pieces).c_str(), [=](benchmark::State& state) {

@@ -78,6 +78,8 @@ TEST_F(SemilistRunTest, UsageErrorsTouchNothing) {
       {L"/append", L"/machine", name_, L"x"},
       {L"-append", L"/user", name_, L"x"},
       {L"/appen", L"/user", name_, L"x"},
+      {L"/prepen", L"/user", name_, L"x"},
+      {L"/prepend", L"/user", name_},
       {L"/append ", L"/user", name_, L"x"},
       {L"/user", L"/append", name_, L"x"},
       {L"/remove", L"/\u00FCser", name_, L"x"},
@@ -105,6 +107,14 @@ TEST_F(SemilistRunTest, AppendCreatesThenExtendsTheValue) {
   EXPECT_EQ(UserValue(), ExpandString(L"C:\\a"));
   ExpectDone(Append(L"C:\\b"));
   EXPECT_EQ(UserValue(), ExpandString(L"C:\\a;C:\\b"));
+}
+
+TEST_F(SemilistRunTest, PrependPutsTheItemOrItsStoredSpellingFirst) {
+  ExpectDone(Run({L"/PREPEND", L"/user", name_, L"%USERPROFILE%\\bin"}));
+  EXPECT_EQ(UserValue(), ExpandString(L"%USERPROFILE%\\bin"));
+  SetUserValue(REG_SZ, TextBytes(L"a;;C:\\Tools;c:\\tools"));
+  ExpectDone(Run({L"/prepend", L"/user", name_, L"C:\\TOOLS"}));
+  EXPECT_EQ(UserValue(), ExpandString(L"C:\\Tools;a;c:\\tools"));
 }
 
 TEST_F(SemilistRunTest, DuplicateInOtherCaseIsNotAddedButTextIsRewritten) {

@@ -81,6 +81,22 @@ TEST(AppendToList, AddsTheItemExactlyAsGiven) {
   EXPECT_EQ(AppendToList(L"a;x;y", L"x;y"), L"a;x;y;x;y");
 }
 
+TEST(PrependToList, PutsTheItemOrItsFirstMatchFirst) {
+  EXPECT_EQ(PrependToList(L"a;;b", L"x"), L"x;a;b");
+  EXPECT_EQ(PrependToList(L";;;", L"x"), L"x");
+  EXPECT_EQ(PrependToList(L"C:\\x;a;", L"c:\\X"), L"C:\\x;a");
+  // The first match moves in its stored spelling; a later copy stays.
+  EXPECT_EQ(PrependToList(L"a;B;c;b", L"b"), L"B;a;c;b");
+  EXPECT_EQ(PrependToList(L"a;b;C:\\Tools", L"c:\\tools"), L"C:\\Tools;a;b");
+}
+
+TEST(PrependToList, PutsTheItemFirstExactlyAsGiven) {
+  EXPECT_EQ(PrependToList(L"a;b", L""), L";a;b");
+  EXPECT_EQ(PrependToList(L"", L""), L"");
+  EXPECT_EQ(PrependToList(L"a", L"x;y"), L"x;y;a");
+  EXPECT_EQ(PrependToList(L"x;y;a", L"x;y"), L"x;y;x;y;a");
+}
+
 TEST(RemoveFromList, RemovesOnlyTheFirstMatch) {
   EXPECT_EQ(RemoveFromList(L"x", L"X"), L"");
   EXPECT_EQ(RemoveFromList(L"a;b;a", L"a"), L"b;a");

@@ -12,7 +12,7 @@
 namespace semilist {
 namespace {
 
-enum class Action { Append, Remove };
+enum class Action { Append, Prepend, Remove };
 enum class Scope { User, System };
 
 // Indexed by Scope; the root key is chosen by the same scope.
@@ -28,6 +28,8 @@ HKEY RootKey(Scope scope) {
 bool ParseAction(std::wstring_view word, Action& action) {
   if (EqualsNoCase(word, L"/append")) {
     action = Action::Append;
+  } else if (EqualsNoCase(word, L"/prepend")) {
+    action = Action::Prepend;
   } else if (EqualsNoCase(word, L"/remove")) {
     action = Action::Remove;
   } else {
@@ -73,9 +75,18 @@ ExitStatus EditValue(Action action, HKEY root, const std::wstring& subKey,
     return kUnreadable;
   }
 
-  const std::wstring edited = action == Action::Append
-                                  ? AppendToList(current, item)
-                                  : RemoveFromList(current, item);
+  std::wstring edited;
+  switch (action) {
+    case Action::Append:
+      edited = AppendToList(current, item);
+      break;
+    case Action::Prepend:
+      edited = PrependToList(current, item);
+      break;
+    case Action::Remove:
+      edited = RemoveFromList(current, item);
+      break;
+  }
 
   if (action == Action::Remove && edited.empty()) {
     // Removing from a value that is not there is already done.

@@ -70,6 +70,29 @@ std::wstring AppendToList(const std::wstring& listText,
   return text;
 }
 
+std::wstring PrependToList(const std::wstring& listText,
+                           const std::wstring& item) {
+  // The item goes first as given; a piece that equals it has the same length,
+  // so when one turns up, its stored spelling is written over the item in
+  // place, and the text is still made in one pass.
+  std::wstring text;
+  text.reserve(item.size() + kSeparator.size() + listText.size());
+  text += item;
+  bool moved = false;
+  ForEachPiece(listText, kSeparator, [&](std::wstring_view piece) {
+    if (!moved && EqualsNoCase(piece, item)) {
+      moved = true;
+      text.replace(0, piece.size(), piece);
+    } else {
+      // Not AddPiece: the item before it may be empty and still needs its
+      // separator.
+      text += kSeparator;
+      text += piece;
+    }
+  });
+  return text;
+}
+
 std::wstring RemoveFromList(const std::wstring& listText,
                             const std::wstring& item) {
   std::wstring text;

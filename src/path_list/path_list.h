@@ -32,6 +32,13 @@ bool EqualsNoCase(std::wstring_view a, std::wstring_view b);
 std::wstring AppendToList(const std::wstring& listText,
                           const std::wstring& item);
 
+// The list with `item` first. When a piece equal to it is already there,
+// the first such piece moves to the front in its stored spelling, and every
+// other piece keeps its order; otherwise the item goes first exactly as
+// given. The rest comes back normalised.
+std::wstring PrependToList(const std::wstring& listText,
+                           const std::wstring& item);
+
 // The normalised list without its first piece equal to `item`.
 std::wstring RemoveFromList(const std::wstring& listText,
                             const std::wstring& item);

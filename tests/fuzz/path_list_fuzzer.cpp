@@ -1,9 +1,11 @@
 // Random list texts and items against a reference model of the list rules,
 // plus the laws that every edit must keep.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "path_list/path_list.h"
 
@@ -60,6 +62,32 @@ std::wstring ModelRemove(const std::wstring& text, const std::wstring& item) {
   return normalised.substr(0, start) + normalised.substr(end + 1);
 }
 
+std::wstring ModelPrepend(const std::wstring& text, const std::wstring& item) {
+  const std::wstring normalised = Normalise(text);
+  const std::size_t start = FindPiece(normalised, item);
+  if (start == std::wstring::npos) {
+    return normalised.empty() ? item : item + L";" + normalised;
+  }
+  const std::wstring stored = normalised.substr(start, item.size());
+  const std::wstring rest = ModelRemove(normalised, item);
+  return rest.empty() ? stored : stored + L";" + rest;
+}
+
+// The non-empty pieces, found independently of the library's splitting.
+std::vector<std::wstring> Pieces(const std::wstring& text) {
+  std::vector<std::wstring> pieces;
+  std::wstring piece;
+  for (wchar_t unit : text + L";") {
+    if (unit != L';') {
+      piece += unit;
+    } else if (!piece.empty()) {
+      pieces.push_back(piece);
+      piece.clear();
+    }
+  }
+  return pieces;
+}
+
 bool HasEmptyPiece(const std::wstring& text) {
   return !text.empty() && (text.front() == L';' || text.back() == L';' ||
                            text.find(L";;") != std::wstring::npos);
@@ -102,10 +130,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::wstring item = Decode(data + 2 + split, size - 2 - split, small);
 
   using semilist::AppendToList;
+  using semilist::PrependToList;
   using semilist::RemoveFromList;
   const std::wstring appended = AppendToList(text, item);
+  const std::wstring prepended = PrependToList(text, item);
   const std::wstring removed = RemoveFromList(text, item);
   Check(appended == ModelAppend(text, item));
+  Check(prepended == ModelPrepend(text, item));
   Check(removed == ModelRemove(text, item));
   Check(semilist::EqualsNoCase(text, item) == (Folded(text) == Folded(item)));
 
@@ -113,7 +144,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const bool absent = FindPiece(Normalise(text), item) == std::wstring::npos;
   if (single) {
     Check(AppendToList(appended, item) == appended);
-    if (absent) Check(RemoveFromList(appended, item) == Normalise(text));
+    Check(PrependToList(prepended, item) == prepended);
+    if (absent) {
+      Check(RemoveFromList(appended, item) == Normalise(text));
+      Check(RemoveFromList(prepended, item) == Normalise(text));
+    }
+  }
+  if (single && !item.empty()) {
+    std::vector<std::wstring> after = Pieces(prepended);
+    Check(semilist::EqualsNoCase(after.front(), item));
+    // Prepend only reorders: the same pieces, plus the item when it was new.
+    std::vector<std::wstring> before = Pieces(text);
+    if (absent) before.push_back(item);
+    std::sort(before.begin(), before.end());
+    std::sort(after.begin(), after.end());
+    Check(before == after);
   }
   Check(!HasEmptyPiece(removed));
   if (!item.empty() && !HasEmptyPiece(item)) Check(!HasEmptyPiece(appended));
