@@ -70,3 +70,5 @@ fi
   exit 1
 }
 echo "a failing semilist made the installer fail and left PATH alone"
+# NSIS has no rollback: the failed install left its files, which go now.
+rm -rf "$WINEPREFIX/drive_c/Program Files/semilist example"
