@@ -12,6 +12,11 @@ function(semilist_defaults target)
     target_compile_options(${target} PRIVATE
       -ffunction-sections -fdata-sections)
     target_link_options(${target} PRIVATE -static -Wl,--gc-sections)
+    # The same commit builds the same bytes anywhere: no link time in the PE
+    # header, and no clone's path in what __FILE__ gives GoogleTest.
+    target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
+    target_compile_options(${target} PRIVATE
+      -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=)
   endif()
 endfunction()
 

@@ -1,7 +1,10 @@
 // The real semilist.exe, started with CreateProcessW against the prefix's
 // Environment keys. A top-level window of this process counts the
 // WM_SETTINGCHANGE broadcasts that each run sends.
+#include <windows.h>
+// After windows.h, which it needs.
 #include <gtest/gtest.h>
+#include <userenv.h>
 
 #include "semilist_process.h"
 #include "windows_test_support.h"
@@ -185,6 +188,32 @@ TEST_F(SemilistRunTest, LockNameHeldByAnotherObjectStopsTheRun) {
   CloseHandle(squatter);
   ExpectDone(Append(L"x"));
   EXPECT_EQ(UserValue(), ExpandString(L"x"));
+}
+
+TEST_F(SemilistRunTest, NewLogonEnvironmentShowsTheEdit) {
+  // What a user gets at their next logon, built from the registry.
+  if (test::UnderWine()) {
+    GTEST_SKIP() << "Wine's CreateEnvironmentBlock leaves the user's own "
+                    "variables out; this check runs on Windows only";
+  }
+  ExpectDone(Append(L"%USERPROFILE%\\semilist-logon-test"));
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(),
+                               TOKEN_QUERY | TOKEN_DUPLICATE, &token));
+  void* block = nullptr;
+  ASSERT_TRUE(CreateEnvironmentBlock(&block, token, FALSE));
+  wchar_t profile[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
+  const std::wstring expected =
+      name_ + L"=" + profile + L"\\semilist-logon-test";
+  bool found = false;
+  for (auto* entry = static_cast<const wchar_t*>(block); *entry != L'\0';
+       entry += wcslen(entry) + 1) {
+    found = found || expected == entry;
+  }
+  DestroyEnvironmentBlock(block);
+  CloseHandle(token);
+  EXPECT_TRUE(found) << "no " << testing::PrintToString(expected);
 }
 
 TEST_F(SemilistRunTest, SystemScopeEditsTheMachineKeyOnly) {

@@ -3,6 +3,8 @@
 // value named.
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include "semilist_process.h"
 #include "windows_test_support.h"
 
@@ -48,8 +50,15 @@ class HostileInputTest : public ::testing::Test {
   // Appends `item` to the absent value `name`, then removes it again.
   void ExpectRoundTrip(const std::wstring& name, const std::wstring& item,
                        const std::string& what) {
-    // A failed earlier run may have left the value behind.
-    if (user_.erase(name) != 0) {
+    if (user_.count(name) != 0) {
+      // On a real machine, a name such as the key's default value may hold
+      // the user's own data, which a test must never touch.
+      if (name.rfind(L"SEMILIST", 0) != 0) {
+        std::cout << "skipped, the value exists already: " << what << "\n";
+        return;
+      }
+      // A failed earlier run left it behind.
+      user_.erase(name);
       test::DeleteRaw(HKEY_CURRENT_USER, kUserEnvironment, name);
     }
     ExpectRun({L"/append", L"/user", name, item}, 0, name,

@@ -129,4 +129,9 @@ std::wstring SiblingPath(const std::wstring& fileName) {
   return self.substr(0, self.find_last_of(L"\\/") + 1) + fileName;
 }
 
+bool UnderWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") !=
+         nullptr;
+}
+
 }  // namespace semilist::test

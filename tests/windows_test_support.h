@@ -61,4 +61,7 @@ namespace semilist::test {
 // A file that sits next to the running test executable.
 std::wstring SiblingPath(const std::wstring& fileName);
 
+// True under Wine, which differs from Windows in places a test can name.
+bool UnderWine();
+
 }  // namespace semilist::test
