@@ -60,6 +60,16 @@ struct Measure {
   Item item;
 };
 
+std::size_t Append(const std::wstring& text, const std::wstring& item) {
+  return semilist::AppendToList(text, item).size();
+}
+std::size_t Prepend(const std::wstring& text, const std::wstring& item) {
+  return semilist::PrependToList(text, item).size();
+}
+std::size_t Remove(const std::wstring& text, const std::wstring& item) {
+  return semilist::RemoveFromList(text, item).size();
+}
+
 const Measure kMeasures[] = {
     {"floor",
      [](const std::wstring& text, const std::wstring&) {
@@ -73,31 +83,11 @@ const Measure kMeasures[] = {
        return separators + copy.size();
      },
      Item::New},
-    {"append new",
-     [](const std::wstring& text, const std::wstring& item) {
-       return semilist::AppendToList(text, item).size();
-     },
-     Item::New},
-    {"append present",
-     [](const std::wstring& text, const std::wstring& item) {
-       return semilist::AppendToList(text, item).size();
-     },
-     Item::Middle},
-    {"prepend new",
-     [](const std::wstring& text, const std::wstring& item) {
-       return semilist::PrependToList(text, item).size();
-     },
-     Item::New},
-    {"prepend last",
-     [](const std::wstring& text, const std::wstring& item) {
-       return semilist::PrependToList(text, item).size();
-     },
-     Item::Last},
-    {"remove middle",
-     [](const std::wstring& text, const std::wstring& item) {
-       return semilist::RemoveFromList(text, item).size();
-     },
-     Item::Middle},
+    {"append new", Append, Item::New},
+    {"append present", Append, Item::Middle},
+    {"prepend new", Prepend, Item::New},
+    {"prepend last", Prepend, Item::Last},
+    {"remove middle", Remove, Item::Middle},
 };
 
 struct Result {

@@ -1,5 +1,6 @@
 #include "registry.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -70,16 +71,14 @@ bool ReadRegistryString(HKEY root, const std::wstring& subKey,
   // dropped, and the text ends at the first NUL if there is one. NULs may pad
   // the text, but anything else after one is data that Windows hides and a
   // rewrite would drop for good, so such a value is not text to edit.
-  const std::size_t returned = size / sizeof(wchar_t);
-  std::size_t length = 0;
-  while (length < returned && buffer[length] != L'\0') ++length;
-  for (std::size_t i = length; i < returned; ++i) {
-    if (buffer[i] != L'\0') {
-      status = ERROR_UNSUPPORTED_TYPE;
-      return false;
-    }
+  const wchar_t* const begin = buffer.data();
+  const wchar_t* const end = begin + size / sizeof(wchar_t);
+  const wchar_t* const nul = std::find(begin, end, L'\0');
+  if (std::any_of(nul, end, [](wchar_t unit) { return unit != L'\0'; })) {
+    status = ERROR_UNSUPPORTED_TYPE;
+    return false;
   }
-  text.assign(buffer.data(), length);
+  text.assign(begin, nul);
   return true;
 }
 

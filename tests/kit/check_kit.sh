@@ -14,21 +14,16 @@ build=$(realpath "${1:?usage: check_kit.sh BUILD_DIR WORK_DIR}")
 work=$(realpath -m "${2:?usage: check_kit.sh BUILD_DIR WORK_DIR}")
 rm -rf "$work"
 mkdir -p "$work"
-wine=/usr/lib/wine/wine64
+source "$root/tests/wine_helpers.sh"
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
 "$root/scripts/wine-prefix" fresh "$WINEPREFIX"
 trap '"$root/scripts/wine-prefix" stop "$WINEPREFIX"' EXIT
-fail() { echo "$*" >&2; exit 1; }
 
 kit_zip=$("$root/scripts/package" "$build" "$work/release" | tail -1)
-keys=('HKCU\Environment'
-  'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment')
+keys=('HKCU\Environment' "$machine_key")
 export_keys() {
-  for i in 0 1; do
-    "$wine" reg export "${keys[$i]}" "$(winepath "$1.$i.reg")" /y >/dev/null
-  done
+  for i in 0 1; do export_key "${keys[$i]}" "$1.$i.reg"; done
 }
-winepath() { "$wine" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 run_kit() {
   rm -rf "$work/kit"
   mkdir "$work/kit"

@@ -1,0 +1,39 @@
+# Sourced by the script tests: registry helpers for the test's Wine prefix,
+# and the machine's PATH set to a known value for a test and put back after.
+wine=/usr/lib/wine/wine64
+machine_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+# Normalised, since every edit rewrites PATH normalised.
+original_path='%SystemRoot%\system32;%SystemRoot%;C:\Tools'
+
+fail() { echo "$*" >&2; exit 1; }
+winepath() { "$wine" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+export_key() { "$wine" reg export "$1" "$(winepath "$2")" /y >/dev/null; }
+set_path() {
+  "$wine" reg add "$machine_key" /v PATH /t "$1" /d "$2" /f >/dev/null
+}
+# The machine's PATH as "TYPE DATA".
+machine_path() {
+  "$wine" reg query "$machine_key" /v PATH 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *PATH *\(REG_[A-Z_]*\) *\(.*\)$/\1 \2/p'
+}
+
+# Sets the machine's PATH to original_path and exports the key to
+# WORK/before.reg. The prefix's own PATH is put back when the script exits,
+# for the tests that follow.
+start_from_known_path() {
+  path_work=$1
+  export_key "$machine_key" "$path_work/prefix.reg"
+  trap '"$wine" reg import "$(winepath "$path_work/prefix.reg")" >/dev/null 2>&1' EXIT
+  set_path REG_EXPAND_SZ "$original_path"
+  export_key "$machine_key" "$path_work/before.reg"
+}
+
+# Fails, naming WHAT, unless the machine's key is byte for byte as it was.
+expect_key_as_before() {
+  export_key "$machine_key" "$path_work/after.reg"
+  if ! cmp -s "$path_work/before.reg" "$path_work/after.reg"; then
+    diff <(iconv -f UTF-16LE -t UTF-8 "$path_work/before.reg") \
+      <(iconv -f UTF-16LE -t UTF-8 "$path_work/after.reg") >&2 || true
+    fail "after $1, the machine's Environment key differs"
+  fi
+}
