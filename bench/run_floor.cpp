@@ -10,8 +10,8 @@ int wmain(int argc, wchar_t* argv[]) {
   const wchar_t* name = argv[1];
 
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_READ, &key) !=
-      ERROR_SUCCESS) {
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_QUERY_VALUE,
+                    &key) != ERROR_SUCCESS) {
     return 2;
   }
   DWORD type = 0;
@@ -22,8 +22,8 @@ int wmain(int argc, wchar_t* argv[]) {
   RegQueryValueExW(key, name, nullptr, &type, data.data(), &size);
   RegCloseKey(key);
 
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_WRITE, &key) !=
-      ERROR_SUCCESS) {
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_SET_VALUE,
+                    &key) != ERROR_SUCCESS) {
     return 3;
   }
   RegSetValueExW(key, name, 0, REG_EXPAND_SZ, data.data(), size);

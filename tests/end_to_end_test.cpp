@@ -115,13 +115,13 @@ TEST_F(SemilistRunTest, AppendCreatesThenExtendsTheValue) {
 TEST_F(SemilistRunTest, PrependPutsTheItemOrItsStoredSpellingFirst) {
   ExpectDone(Run({L"/PREPEND", L"/user", name_, L"%USERPROFILE%\\bin"}));
   EXPECT_EQ(UserValue(), ExpandString(L"%USERPROFILE%\\bin"));
-  SetUserValue(REG_SZ, TextBytes(L"a;;C:\\Tools;c:\\tools"));
+  SetUserValue(REG_EXPAND_SZ, TextBytes(L"a;;C:\\Tools;c:\\tools"));
   ExpectDone(Run({L"/prepend", L"/user", name_, L"C:\\TOOLS"}));
   EXPECT_EQ(UserValue(), ExpandString(L"C:\\Tools;a;c:\\tools"));
 }
 
 TEST_F(SemilistRunTest, DuplicateInOtherCaseIsNotAddedButTextIsRewritten) {
-  SetUserValue(REG_SZ, TextBytes(L"a;;B;"));
+  SetUserValue(REG_EXPAND_SZ, TextBytes(L"a;;B;"));
   ExpectDone(Append(L"b"));
   EXPECT_EQ(UserValue(), ExpandString(L"a;B"));
 }
@@ -131,6 +131,45 @@ TEST_F(SemilistRunTest, ReferencesAreKeptAsWritten) {
   ExpectDone(Append(L"%USERPROFILE%\\bin"));
   EXPECT_EQ(UserValue(),
             ExpandString(L"%SystemRoot%\\tools;%USERPROFILE%\\bin"));
+}
+
+TEST_F(SemilistRunTest, RegSzStaysRegSzUnlessTheListHoldsAReference) {
+  // A REG_EXPAND_SZ PATH can refer to a REG_SZ helper list only while the
+  // list stays REG_SZ, which the logon environment sets first.
+  struct Case {
+    const wchar_t *action, *before, *item, *after;
+    DWORD type, stored;  // type REG_NONE: no value before the run
+  };
+  const Case cases[] = {
+      {L"/append", L"a;;", L"b", L"a;b", REG_SZ, REG_SZ},
+      {L"/prepend", L"a", L"b", L"b;a", REG_SZ, REG_SZ},
+      {L"/remove", L"a;b", L"B", L"a", REG_SZ, REG_SZ},
+      {L"/append", L"a", L"%USERPROFILE%", L"a;%USERPROFILE%", REG_SZ,
+       REG_EXPAND_SZ},
+      {L"/remove", L"%SystemRoot%;a", L"a", L"%SystemRoot%", REG_SZ,
+       REG_EXPAND_SZ},
+      {L"/append", L"a", L"b", L"a;b", REG_EXPAND_SZ, REG_EXPAND_SZ},
+      {L"/append", L"", L"b", L"b", REG_NONE, REG_EXPAND_SZ},
+  };
+  struct Scope {
+    HKEY root;
+    const wchar_t *key, *name;
+  };
+  for (const Scope& scope :
+       {Scope{HKEY_CURRENT_USER, kUserEnvironment, L"/user"},
+        Scope{HKEY_LOCAL_MACHINE, kSystemEnvironment, L"/system"}}) {
+    for (const Case& c : cases) {
+      test::DeleteRaw(scope.root, scope.key, name_);
+      if (c.type != REG_NONE) {
+        test::WriteRaw(scope.root, scope.key, name_, c.type,
+                       TextBytes(c.before));
+      }
+      ExpectDone(Run({c.action, scope.name, name_, c.item}));
+      EXPECT_EQ(test::ReadRaw(scope.root, scope.key, name_),
+                (RawValue{c.stored, TextBytes(c.after)}))
+          << scope.name << " " << c.action << " " << c.type;
+    }
+  }
 }
 
 TEST_F(SemilistRunTest, RemoveNormalisesAndDeletesAnEmptiedValue) {
@@ -154,7 +193,7 @@ TEST_F(SemilistRunTest, RemoveNormalisesAndDeletesAnEmptiedValue) {
 TEST_F(SemilistRunTest, EmptyItemIsAppendedAsGiven) {
   ExpectDone(Append(L""));
   EXPECT_EQ(UserValue(), (RawValue{REG_EXPAND_SZ, {0, 0}}));
-  SetUserValue(REG_SZ, TextBytes(L"a;b"));
+  SetUserValue(REG_EXPAND_SZ, TextBytes(L"a;b"));
   ExpectDone(Append(L""));
   EXPECT_EQ(UserValue(), ExpandString(L"a;b;"));
 }

@@ -31,7 +31,8 @@ struct Faults {
 };
 
 struct Counts {
-  int opens = 0;  // successful ones, which must each be closed
+  int opens = 0;                 // successful ones, which must each be closed
+  std::vector<REGSAM> accesses;  // asked for by every open, in order
   int closes = 0;
   int queries = 0;
   int broadcasts = 0;
@@ -57,6 +58,7 @@ DWORD WINAPI __real_WaitForSingleObject(HANDLE, DWORD);
 
 LSTATUS WINAPI __wrap_RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options,
                                     REGSAM access, PHKEY key) {
+  g_counts.accesses.push_back(access);
   if (g_faults.open) {
     if (auto status = g_faults.open(access)) return *status;
   }
@@ -180,7 +182,8 @@ TEST_F(FaultTest, UnreadableValueIsNeverOverwritten) {
     Faults faults;
   };
   const Case cases[] = {
-      {"open for reading denied", OpenFails(KEY_READ, ERROR_ACCESS_DENIED)},
+      {"open for reading denied",
+       OpenFails(KEY_QUERY_VALUE, ERROR_ACCESS_DENIED)},
       {"first query fails", QueryFails(1, ERROR_INVALID_HANDLE)},
       {"second query fails", QueryFails(2, ERROR_ACCESS_DENIED)},
   };
@@ -209,8 +212,9 @@ TEST_F(FaultTest, ValueThatGrowsBetweenTheQueriesIsNotReadHalf) {
   };
   std::wstring text = L"unchanged";
   LSTATUS status = ERROR_SUCCESS;
+  DWORD type = REG_NONE;
   EXPECT_FALSE(ReadRegistryString(HKEY_CURRENT_USER, kUserEnvironment, name_,
-                                  text, status));
+                                  text, type, status));
   EXPECT_EQ(status, ERROR_MORE_DATA);
   EXPECT_EQ(text, L"unchanged");
 
@@ -228,7 +232,7 @@ TEST_F(FaultTest, FailedStoreIsReportedAndStillBroadcast) {
     const wchar_t* action;
     std::wstring before;
   };
-  const Faults denyWriteOpen = OpenFails(KEY_WRITE, ERROR_ACCESS_DENIED);
+  const Faults denyWriteOpen = OpenFails(KEY_SET_VALUE, ERROR_ACCESS_DENIED);
   Faults failSet;
   failSet.set = ERROR_ACCESS_DENIED;
   Faults denyDelete;
@@ -264,6 +268,12 @@ TEST_F(FaultTest, CompletedRunsBroadcastOnceWhateverTheListenersDo) {
   EXPECT_EQ(Run(L"/remove", L"x"), kDone);
   EXPECT_EQ(g_counts.broadcasts, 3);
   EXPECT_FALSE(Stored().has_value());
+  // The least access: a key that delegates only Query Value and Set Value
+  // refuses KEY_READ and KEY_WRITE. Each run reads, then writes or deletes.
+  EXPECT_EQ(
+      g_counts.accesses,
+      (std::vector<REGSAM>{KEY_QUERY_VALUE, KEY_SET_VALUE, KEY_QUERY_VALUE,
+                           KEY_SET_VALUE, KEY_QUERY_VALUE, KEY_SET_VALUE}));
 
   const wchar_t* const tooFew[] = {L"semilist.exe", L"/append", L"/user"};
   EXPECT_EQ(RunSemilist(3, tooFew), kUsageError);

@@ -16,11 +16,12 @@ class RegistryTest : public ::testing::Test {
  protected:
   bool Read(const std::wstring& name, std::wstring& text) {
     return ReadRegistryString(HKEY_CURRENT_USER, scratch_.Path(), name, text,
-                              status_);
+                              type_, status_);
   }
-  bool Write(const std::wstring& name, const std::wstring& text) {
-    return WriteRegistryExpandString(HKEY_CURRENT_USER, scratch_.Path(), name,
-                                     text, status_);
+  bool Write(const std::wstring& name, const std::wstring& text,
+             DWORD type = REG_EXPAND_SZ) {
+    return WriteRegistryString(HKEY_CURRENT_USER, scratch_.Path(), name, text,
+                               type, status_);
   }
   bool Delete(const std::wstring& name) {
     return DeleteRegistryValue(HKEY_CURRENT_USER, scratch_.Path(), name,
@@ -35,19 +36,20 @@ class RegistryTest : public ::testing::Test {
   }
 
   test::ScratchKey scratch_;
+  DWORD type_ = REG_NONE;
   LSTATUS status_ = ERROR_SUCCESS;
 };
 
 TEST_F(RegistryTest, MissingKeyIsNotFoundAndIsNeverCreated) {
   const std::wstring missing = scratch_.Path() + L"\\missing";
   std::wstring text = L"kept";
-  EXPECT_FALSE(
-      ReadRegistryString(HKEY_CURRENT_USER, missing, L"v", text, status_));
+  EXPECT_FALSE(ReadRegistryString(HKEY_CURRENT_USER, missing, L"v", text, type_,
+                                  status_));
   EXPECT_TRUE(IsNotFound(status_));
   EXPECT_EQ(text, L"kept");
 
-  EXPECT_FALSE(WriteRegistryExpandString(HKEY_CURRENT_USER, missing, L"v", L"x",
-                                         status_));
+  EXPECT_FALSE(WriteRegistryString(HKEY_CURRENT_USER, missing, L"v", L"x",
+                                   REG_EXPAND_SZ, status_));
   EXPECT_TRUE(IsNotFound(status_));
   EXPECT_FALSE(DeleteRegistryValue(HKEY_CURRENT_USER, missing, L"v", status_));
   EXPECT_TRUE(IsNotFound(status_));
@@ -74,6 +76,7 @@ TEST_F(RegistryTest, ZeroByteTextValueReadsAsNothing) {
     std::wstring text = L"kept";
     EXPECT_TRUE(Read(L"empty", text)) << type;
     EXPECT_EQ(text, L"kept");
+    EXPECT_EQ(type_, type);
   }
 }
 
@@ -103,9 +106,11 @@ TEST_F(RegistryTest, TextEndsAtNulPaddingOrTheLastWholeCodeUnit) {
     for (DWORD type : {REG_SZ, REG_EXPAND_SZ}) {
       Put(L"v", type, c.data);
       std::wstring text = L"stale";
+      type_ = REG_NONE;
       EXPECT_EQ(Read(L"v", text), c.expected.has_value())
           << c.data.size() << " bytes, type " << type;
       EXPECT_EQ(text, c.expected.value_or(L"stale"));
+      EXPECT_EQ(type_, c.expected ? type : REG_NONE);
       if (!c.expected) {
         EXPECT_EQ(status_, ERROR_UNSUPPORTED_TYPE);
       }
@@ -122,10 +127,16 @@ TEST_F(RegistryTest, ReferencesAreNeitherExpandedNorFrozen) {
   EXPECT_EQ(read, text);
 }
 
-TEST_F(RegistryTest, WriteReplacesStringTypeAndStoresTheNul) {
+TEST_F(RegistryTest, WriteStoresTheTypeGivenAndTheNul) {
   Put(L"v", REG_SZ, TextBytes(L"old;longer text"));
   ASSERT_TRUE(Write(L"v", L"new"));
   EXPECT_EQ(Get(L"v"), test::ExpandString(L"new"));
+  ASSERT_TRUE(Write(L"v", L"plain", REG_SZ));
+  EXPECT_EQ(Get(L"v"), (test::RawValue{REG_SZ, TextBytes(L"plain")}));
+  // Only the two text types: anything else would store text as non-text.
+  EXPECT_FALSE(Write(L"v", L"x", REG_MULTI_SZ));
+  EXPECT_EQ(status_, ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(Get(L"v"), (test::RawValue{REG_SZ, TextBytes(L"plain")}));
 
   ASSERT_TRUE(Write(L"empty", L""));
   const auto stored = Get(L"empty");

@@ -62,6 +62,18 @@ void BroadcastEnvironmentChange() {
                       SMTO_ABORTIFHUNG, 5000, &result);
 }
 
+// The logon environment sets a user's REG_SZ values before their
+// REG_EXPAND_SZ ones, and each machine's likewise, so a PATH of REG_EXPAND_SZ
+// can refer to a REG_SZ helper list but not to one of its own type. A REG_SZ
+// list keeps its type unless the edit brings a reference, which then needs
+// expanding; a new value is REG_EXPAND_SZ, so that references keep working.
+DWORD StoredType(DWORD foundType, const std::wstring& edited) {
+  if (foundType == REG_SZ && edited.find(L'%') == std::wstring::npos) {
+    return REG_SZ;
+  }
+  return REG_EXPAND_SZ;
+}
+
 // Reads, edits and stores the value; the caller holds the edit lock.
 ExitStatus EditValue(Action action, HKEY root, const std::wstring& subKey,
                      const std::wstring& name, const std::wstring& item) {
@@ -69,8 +81,9 @@ ExitStatus EditValue(Action action, HKEY root, const std::wstring& subKey,
   // any other failure would store the item alone, or delete the value, and
   // lose the user's whole list.
   std::wstring current;
+  DWORD type = REG_NONE;
   LSTATUS status = ERROR_SUCCESS;
-  if (!ReadRegistryString(root, subKey, name, current, status) &&
+  if (!ReadRegistryString(root, subKey, name, current, type, status) &&
       !IsNotFound(status)) {
     return kUnreadable;
   }
@@ -94,7 +107,8 @@ ExitStatus EditValue(Action action, HKEY root, const std::wstring& subKey,
                ? kDone
                : kStoreFailed;
   }
-  return WriteRegistryExpandString(root, subKey, name, edited, status)
+  return WriteRegistryString(root, subKey, name, edited,
+                             StoredType(type, edited), status)
              ? kDone
              : kStoreFailed;
 }

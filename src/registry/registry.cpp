@@ -33,9 +33,12 @@ bool IsNotFound(LSTATUS status) {
 
 bool ReadRegistryString(HKEY root, const std::wstring& subKey,
                         const std::wstring& valueName, std::wstring& text,
-                        LSTATUS& status) {
+                        DWORD& foundType, LSTATUS& status) {
+  // KEY_READ would add the rights to list and watch subkeys, which a key
+  // whose permissions delegate only "Query Value" refuses.
   RegistryKey key;
-  status = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ, key.Receive());
+  status =
+      RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE, key.Receive());
   if (status != ERROR_SUCCESS) return false;
 
   // A non-null buffer with a size of 0 makes a value with data answer
@@ -47,7 +50,10 @@ bool ReadRegistryString(HKEY root, const std::wstring& subKey,
                             &probe, &size);
   if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return false;
   if (!CheckText(type, status)) return false;
-  if (status == ERROR_SUCCESS) return true;
+  if (status == ERROR_SUCCESS) {
+    foundType = type;
+    return true;
+  }
 
   // n bytes of data get a buffer of n + 1 code units, zeroed, so the bytes
   // the platform returns always end inside it. The query is allowed n + 1
@@ -79,12 +85,18 @@ bool ReadRegistryString(HKEY root, const std::wstring& subKey,
     return false;
   }
   text.assign(begin, nul);
+  foundType = type;
   return true;
 }
 
-bool WriteRegistryExpandString(HKEY root, const std::wstring& subKey,
-                               const std::wstring& valueName,
-                               const std::wstring& text, LSTATUS& status) {
+bool WriteRegistryString(HKEY root, const std::wstring& subKey,
+                         const std::wstring& valueName,
+                         const std::wstring& text, DWORD type,
+                         LSTATUS& status) {
+  if (type != REG_SZ && type != REG_EXPAND_SZ) {
+    status = ERROR_INVALID_PARAMETER;
+    return false;
+  }
   // The size in bytes, NUL included, must fit the DWORD the platform takes;
   // a larger text is refused rather than stored cut short.
   const std::uint64_t bytes =
@@ -94,11 +106,13 @@ bool WriteRegistryExpandString(HKEY root, const std::wstring& subKey,
     return false;
   }
 
+  // KEY_WRITE would add the right to create subkeys, which a key whose
+  // permissions delegate only "Set Value" refuses.
   RegistryKey key;
-  status = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_WRITE, key.Receive());
+  status = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_SET_VALUE, key.Receive());
   if (status != ERROR_SUCCESS) return false;
   // c_str() guarantees the terminating NUL that the byte count includes.
-  status = RegSetValueExW(key.Handle(), valueName.c_str(), 0, REG_EXPAND_SZ,
+  status = RegSetValueExW(key.Handle(), valueName.c_str(), 0, type,
                           reinterpret_cast<const BYTE*>(text.c_str()),
                           static_cast<DWORD>(bytes));
   return status == ERROR_SUCCESS;
@@ -107,7 +121,7 @@ bool WriteRegistryExpandString(HKEY root, const std::wstring& subKey,
 bool DeleteRegistryValue(HKEY root, const std::wstring& subKey,
                          const std::wstring& valueName, LSTATUS& status) {
   RegistryKey key;
-  status = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_WRITE, key.Receive());
+  status = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_SET_VALUE, key.Receive());
   if (status != ERROR_SUCCESS) return false;
   status = RegDeleteValueW(key.Handle(), valueName.c_str());
   return status == ERROR_SUCCESS;

@@ -1,6 +1,6 @@
-// Access to one named registry value: read it as text, write it as
-// REG_EXPAND_SZ, delete it. Each call opens the key itself, closes it before
-// returning, and never creates a key.
+// Access to one named registry value: read it as text, write it as REG_SZ or
+// REG_EXPAND_SZ, delete it. Each call opens the key itself with the least
+// access it needs, closes it before returning, and never creates a key.
 //
 // Every call returns true exactly when its last platform call succeeded, and
 // leaves that call's status in `status`, so that a caller can tell "not
@@ -40,15 +40,17 @@ bool IsNotFound(LSTATUS status);
 // value with no data leaves `text` as it was. Only REG_SZ and REG_EXPAND_SZ
 // count as text, and only when nothing but NULs follows their first NUL: any
 // other value fails with ERROR_UNSUPPORTED_TYPE, because rewriting it as a
-// string would destroy it. On failure `text` is unchanged.
+// string would destroy it. On success `type` is the value's type; on failure
+// `text` and `type` are unchanged.
 bool ReadRegistryString(HKEY root, const std::wstring& subKey,
                         const std::wstring& valueName, std::wstring& text,
-                        LSTATUS& status);
+                        DWORD& type, LSTATUS& status);
 
-// Stores `text` and its terminating NUL as REG_EXPAND_SZ.
-bool WriteRegistryExpandString(HKEY root, const std::wstring& subKey,
-                               const std::wstring& valueName,
-                               const std::wstring& text, LSTATUS& status);
+// Stores `text` and its terminating NUL as `type`, REG_SZ or REG_EXPAND_SZ;
+// any other type is refused with ERROR_INVALID_PARAMETER.
+bool WriteRegistryString(HKEY root, const std::wstring& subKey,
+                         const std::wstring& valueName,
+                         const std::wstring& text, DWORD type, LSTATUS& status);
 
 // Removes the value; a value that does not exist gives false.
 bool DeleteRegistryValue(HKEY root, const std::wstring& subKey,
