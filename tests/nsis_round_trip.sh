@@ -1,17 +1,27 @@
 #!/bin/bash
 # A real NSIS installer puts its bin folder on the system PATH with semilist,
 # once however often it runs, and its uninstaller puts PATH back exactly.
+# TARGET is makensis's: amd64-unicode, or x86-unicode for the 32-bit
+# installer that most NSIS scripts build, which must still install into the
+# 64-bit Program Files and start the 64-bit semilist.exe.
 set -euo pipefail
-exe=$(realpath "${1:?usage: nsis_round_trip.sh semilist.exe SCRIPT WORKDIR}")
-script=$(realpath "${2:?}")
-work=${3:?}
+usage='usage: nsis_round_trip.sh semilist.exe SCRIPT WORKDIR TARGET'
+exe=$(realpath "${1:?$usage}")
+script=$(realpath "${2:?$usage}")
+work=${3:?$usage}
+target=${4:?$usage}
 source "$(dirname "$0")/wine_helpers.sh"
+[[ $target == amd64-unicode ]] || require_32bit "a $target installer"
 mkdir -p "$work"
 installer=$work/semilist-example-setup.exe
 instdir='C:\Program Files\semilist example'  # the script's default
 installed="$WINEPREFIX/drive_c/Program Files/semilist example"
 
-makensis -V2 -DSEMILIST_EXE="$exe" -DOUTFILE="$installer" "$script"
+makensis -V2 -DSEMILIST_EXE="$exe" -DOUTFILE="$installer" -DTARGET="$target" \
+  "$script"
+format=$(x86_64-w64-mingw32-objdump -f "$installer" | sed -n 's/.*file format //p')
+[[ $format == "$([[ $target == x86-* ]] && echo pei-i386 || echo pei-x86-64)" ]] ||
+  fail "a $target installer came out as $format"
 
 start_from_known_path "$work"
 expected="REG_EXPAND_SZ $original_path;$instdir\\bin"

@@ -2,12 +2,19 @@
 ; semilist, and takes it off again when it is uninstalled.
 ;
 ;   makensis -DSEMILIST_EXE=path/to/semilist.exe -DOUTFILE=setup.exe \
-;     semilist-example.nsi
+;     [-DTARGET=x86-unicode] semilist-example.nsi
 ;
-; It is a 64-bit installer, like semilist.exe itself.
+; It is a 64-bit installer by default, like semilist.exe itself. makensis
+; builds for x86-unicode unless told otherwise, and a 32-bit installer works
+; the same: it installs into the 64-bit Program Files ($PROGRAMFILES64) and
+; starts the 64-bit semilist.exe, and neither Environment key is redirected
+; for 32-bit programs.
 
 Unicode true
-Target amd64-unicode
+!ifndef TARGET
+  !define TARGET amd64-unicode
+!endif
+Target ${TARGET}
 !include LogicLib.nsh
 
 !ifndef SEMILIST_EXE
@@ -26,13 +33,16 @@ RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 
 ; Runs semilist and stops the installer with a clear message on any status
-; but 0; semilist itself prints nothing.
+; but 0; semilist itself prints nothing. nsExec runs it without a window:
+; ExecWait would open a console window on the user's desktop for every run.
+; nsExec leaves the exit status on the stack, or "error" when it could not
+; start the program.
 !macro RunSemilist ACTION
-  ClearErrors
   ; Installed for all users into Program Files, so the machine's PATH, not
   ; one account's, is the one to edit.
-  ExecWait '"$INSTDIR\semilist.exe" ${ACTION} /system PATH "$INSTDIR\bin"' $0
-  ${If} ${Errors}
+  nsExec::Exec '"$INSTDIR\semilist.exe" ${ACTION} /system PATH "$INSTDIR\bin"'
+  Pop $0
+  ${If} $0 == "error"
     MessageBox MB_OK|MB_ICONSTOP "Could not start semilist.exe." /SD IDOK
     Abort "Could not start semilist.exe."
   ${ElseIf} $0 <> 0

@@ -1,0 +1,59 @@
+#!/bin/bash
+# A real Inno Setup installer, built from the example with ISCC, puts its bin
+# folder on the system PATH with semilist, once however often it runs; its
+# uninstaller puts the machine's key back exactly; and a failing semilist
+# makes Setup end with a non-zero exit code instead of 0.
+set -euo pipefail
+exe=$(realpath "${1:?usage: inno_round_trip.sh semilist.exe BUILD_SETUP WORKDIR}")
+build_setup=$(realpath "${2:?}")
+work=${3:?}
+source "$(dirname "$0")/wine_helpers.sh"
+require_32bit "Inno Setup's compiler"
+mkdir -p "$work"
+setup=$work/semilist-example-setup.exe
+instdir='C:\Program Files\semilist Inno Setup example'  # the script's {app}
+installed="$WINEPREFIX/drive_c/Program Files/semilist Inno Setup example"
+"$build_setup" "$exe" "$setup"
+
+install() {
+  "$wine" "$setup" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART /SP- \
+    "/LOG=$(winepath "$work/setup.log")"
+}
+# The uninstaller starts a copy of itself and returns at once; waiting for
+# the prefix's server to go idle waits for the copy.
+uninstall() {
+  "$wine" "$instdir\\unins000.exe" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART
+  /usr/lib/wine/wineserver -w
+}
+
+start_from_known_path "$work"
+expected="REG_EXPAND_SZ $original_path;$instdir\\bin"
+for round in first second; do
+  install || fail "the $round install failed with exit code $?"
+  actual=$(machine_path)
+  [[ $actual == "$expected" ]] ||
+    fail "after the $round install, PATH is '$actual', not '$expected'"
+done
+[[ -f $installed/semilist.exe && -f $installed/bin/hello.cmd ]] ||
+  fail "the install did not put its files in place"
+echo "installed twice: PATH gained '$instdir\\bin' once, at the end"
+
+uninstall
+expect_key_as_before "uninstalling"
+[[ ! -e $installed/semilist.exe ]] || fail "the uninstaller left semilist.exe behind"
+echo "uninstalled: the machine's Environment key is back, byte for byte"
+
+# semilist ends with 2 on a PATH that is not text; Setup must say so.
+set_path REG_DWORD 7
+status=0
+install || status=$?
+[[ $status -eq 102 ]] || fail "with a failing semilist, Setup ended with $status, not 102"
+[[ $(machine_path) == 'REG_DWORD 0x7' ]] || fail "the failed install changed PATH"
+grep -q 'semilist /append ended with status 2' "$work/setup.log" ||
+  fail "Setup's log does not tell semilist's status"
+echo "a failing semilist made Setup end with 102, logged, and PATH was left alone"
+# The files stay, as Setup has no rollback after the install; the uninstall
+# finds nothing to remove from the restored PATH.
+set_path REG_EXPAND_SZ "$original_path"
+uninstall
+[[ ! -e $installed/semilist.exe ]] || fail "the uninstaller left semilist.exe behind"
