@@ -10,15 +10,16 @@
 namespace semilist {
 namespace {
 
+using test::kSystemEnvironment;
 using test::kUserEnvironment;
 
-const wchar_t kLockName[] = L"Global\\semilist-environment-edit";
 constexpr int kProcesses = 32;
 
 class ConcurrencyTest : public ::testing::Test {
  protected:
   void TearDown() override {
     test::DeleteRaw(HKEY_CURRENT_USER, kUserEnvironment, name_);
+    test::DeleteRaw(HKEY_LOCAL_MACHINE, kSystemEnvironment, name_);
   }
 
   std::wstring Item(int i) {
@@ -79,33 +80,50 @@ TEST_F(ConcurrencyTest, ParallelAppendsAndRemovesLoseNothing) {
   EXPECT_EQ(StoredText(), L"C:\\Existing");
 }
 
-TEST_F(ConcurrencyTest, RunWaitsWhileAnotherProcessHoldsTheLock) {
-  test::WriteRaw(HKEY_CURRENT_USER, kUserEnvironment, name_, REG_EXPAND_SZ,
-                 test::TextBytes(L"a"));
-  const HANDLE lock = CreateMutexW(nullptr, TRUE, kLockName);
-  ASSERT_NE(lock, nullptr);
-  const HANDLE run = test::StartSemilist({L"/append", L"/user", name_, L"b"});
-  test::PumpMessagesFor(1500);
-  EXPECT_EQ(WaitForSingleObject(run, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  EXPECT_EQ(StoredText(), L"a");
+TEST_F(ConcurrencyTest, RunWaitsOnlyForTheLockOfItsOwnScope) {
+  // /user takes this account's lock and /system the machine's, so a run on
+  // one never waits for a run on the other.
+  const std::pair<const wchar_t*, std::wstring> scopes[] = {
+      {L"/user", test::AccountLockName()},
+      {L"/system", test::MachineLockName()}};
+  for (const auto& [scope, lockName] : scopes) {
+    const wchar_t* other = scope == scopes[0].first ? L"/system" : L"/user";
+    const HANDLE lock = CreateMutexW(nullptr, TRUE, lockName.c_str());
+    ASSERT_NE(lock, nullptr);
+    const HANDLE waiting =
+        test::StartSemilist({L"/append", scope, name_, L"b"});
+    EXPECT_EQ(test::WaitForSemilist(
+                  test::StartSemilist({L"/append", other, name_, L"c"})),
+              0u)
+        << other << " waited for the lock of " << scope;
+    test::PumpMessagesFor(1000);
+    EXPECT_EQ(WaitForSingleObject(waiting, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << scope;
 
-  ReleaseMutex(lock);
-  EXPECT_EQ(test::WaitForSemilist(run), 0u);
-  EXPECT_EQ(StoredText(), L"a;b");
-  CloseHandle(lock);
+    ReleaseMutex(lock);
+    EXPECT_EQ(test::WaitForSemilist(waiting), 0u);
+    CloseHandle(lock);
+  }
+  // The user's b waited while the machine's c went ahead, then the other way.
+  EXPECT_EQ(test::ReadRaw(HKEY_CURRENT_USER, kUserEnvironment, name_),
+            test::ExpandString(L"b;c"));
+  EXPECT_EQ(test::ReadRaw(HKEY_LOCAL_MACHINE, kSystemEnvironment, name_),
+            test::ExpandString(L"c;b"));
 }
 
 TEST_F(ConcurrencyTest, LockLeftByADeadRunIsTakenOver) {
   // A thread that ends while owning the mutex abandons it, as a killed
   // process would.
-  HANDLE lock = nullptr;
-  const HANDLE owner = CreateThread(
-      nullptr, 0,
-      [](void* lock) -> DWORD {
-        *static_cast<HANDLE*>(lock) = CreateMutexW(nullptr, TRUE, kLockName);
-        return 0;
-      },
-      &lock, 0, nullptr);
+  struct Owner {
+    std::wstring name;
+    HANDLE lock = nullptr;
+    static DWORD WINAPI Run(void* self) {
+      auto* owner = static_cast<Owner*>(self);
+      owner->lock = CreateMutexW(nullptr, TRUE, owner->name.c_str());
+      return 0;
+    }
+  } dead{test::AccountLockName()};
+  const HANDLE owner = CreateThread(nullptr, 0, Owner::Run, &dead, 0, nullptr);
   ASSERT_NE(owner, nullptr);
   WaitForSingleObject(owner, INFINITE);
   CloseHandle(owner);
@@ -116,7 +134,7 @@ TEST_F(ConcurrencyTest, LockLeftByADeadRunIsTakenOver) {
   EXPECT_EQ(StoredText(), L"x");
   // Closed only now: closed earlier, the mutex would be gone rather than
   // abandoned; left open, it would hold the name for later tests.
-  CloseHandle(lock);
+  CloseHandle(dead.lock);
 }
 
 }  // namespace

@@ -23,7 +23,10 @@ struct RunResult {
   int broadcasts = 0;
 };
 
-class SemilistRunTest : public ::testing::Test {
+// Each case runs against both programs: semilist.exe, which asks to run
+// elevated, and semilist-user.exe, which runs as its caller and otherwise
+// edits exactly as semilist.exe does.
+class SemilistRunTest : public ::testing::TestWithParam<const wchar_t*> {
  protected:
   void SetUp() override {
     name_ = L"SEMILIST_TEST_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
@@ -37,7 +40,8 @@ class SemilistRunTest : public ::testing::Test {
   RunResult Run(const std::vector<std::wstring>& arguments) {
     broadcasts_.Reset();
     RunResult result;
-    result.status = test::WaitForSemilist(test::StartSemilist(arguments));
+    result.status = test::WaitForSemilist(
+        test::StartSemilist(arguments, nullptr, GetParam()));
     // The broadcast is synchronous, so it has been handled by the time the
     // sender exits.
     result.broadcasts = broadcasts_.Count();
@@ -69,7 +73,7 @@ void ExpectDone(const RunResult& result) {
   EXPECT_EQ(result.broadcasts, 1);
 }
 
-TEST_F(SemilistRunTest, UsageErrorsTouchNothing) {
+TEST_P(SemilistRunTest, UsageErrorsTouchNothing) {
   SetUserValue(REG_SZ, TextBytes(L"a;;b"));
   const auto user = test::Snapshot(HKEY_CURRENT_USER, kUserEnvironment);
   const auto system = test::Snapshot(HKEY_LOCAL_MACHINE, kSystemEnvironment);
@@ -97,7 +101,7 @@ TEST_F(SemilistRunTest, UsageErrorsTouchNothing) {
   EXPECT_EQ(test::Snapshot(HKEY_LOCAL_MACHINE, kSystemEnvironment), system);
 }
 
-TEST_F(SemilistRunTest, SwitchesIgnoreAsciiCase) {
+TEST_P(SemilistRunTest, SwitchesIgnoreAsciiCase) {
   ExpectDone(Run({L"/Append", L"/USER", name_, L"x"}));
   ExpectDone(Run({L"/APPEND", L"/uSeR", name_, L"y"}));
   EXPECT_EQ(UserValue(), ExpandString(L"x;y"));
@@ -105,14 +109,14 @@ TEST_F(SemilistRunTest, SwitchesIgnoreAsciiCase) {
   EXPECT_EQ(UserValue(), ExpandString(L"y"));
 }
 
-TEST_F(SemilistRunTest, AppendCreatesThenExtendsTheValue) {
+TEST_P(SemilistRunTest, AppendCreatesThenExtendsTheValue) {
   ExpectDone(Append(L"C:\\a"));
   EXPECT_EQ(UserValue(), ExpandString(L"C:\\a"));
   ExpectDone(Append(L"C:\\b"));
   EXPECT_EQ(UserValue(), ExpandString(L"C:\\a;C:\\b"));
 }
 
-TEST_F(SemilistRunTest, PrependPutsTheItemOrItsStoredSpellingFirst) {
+TEST_P(SemilistRunTest, PrependPutsTheItemOrItsStoredSpellingFirst) {
   ExpectDone(Run({L"/PREPEND", L"/user", name_, L"%USERPROFILE%\\bin"}));
   EXPECT_EQ(UserValue(), ExpandString(L"%USERPROFILE%\\bin"));
   SetUserValue(REG_EXPAND_SZ, TextBytes(L"a;;C:\\Tools;c:\\tools"));
@@ -120,20 +124,20 @@ TEST_F(SemilistRunTest, PrependPutsTheItemOrItsStoredSpellingFirst) {
   EXPECT_EQ(UserValue(), ExpandString(L"C:\\Tools;a;c:\\tools"));
 }
 
-TEST_F(SemilistRunTest, DuplicateInOtherCaseIsNotAddedButTextIsRewritten) {
+TEST_P(SemilistRunTest, DuplicateInOtherCaseIsNotAddedButTextIsRewritten) {
   SetUserValue(REG_EXPAND_SZ, TextBytes(L"a;;B;"));
   ExpectDone(Append(L"b"));
   EXPECT_EQ(UserValue(), ExpandString(L"a;B"));
 }
 
-TEST_F(SemilistRunTest, ReferencesAreKeptAsWritten) {
+TEST_P(SemilistRunTest, ReferencesAreKeptAsWritten) {
   SetUserValue(REG_SZ, TextBytes(L"%SystemRoot%\\tools"));
   ExpectDone(Append(L"%USERPROFILE%\\bin"));
   EXPECT_EQ(UserValue(),
             ExpandString(L"%SystemRoot%\\tools;%USERPROFILE%\\bin"));
 }
 
-TEST_F(SemilistRunTest, RegSzStaysRegSzUnlessTheListHoldsAReference) {
+TEST_P(SemilistRunTest, RegSzStaysRegSzUnlessTheListHoldsAReference) {
   // A REG_EXPAND_SZ PATH can refer to a REG_SZ helper list only while the
   // list stays REG_SZ, which the logon environment sets first.
   struct Case {
@@ -172,7 +176,7 @@ TEST_F(SemilistRunTest, RegSzStaysRegSzUnlessTheListHoldsAReference) {
   }
 }
 
-TEST_F(SemilistRunTest, RemoveNormalisesAndDeletesAnEmptiedValue) {
+TEST_P(SemilistRunTest, RemoveNormalisesAndDeletesAnEmptiedValue) {
   SetUserValue(REG_EXPAND_SZ, TextBytes(L"a;;b;"));
   ExpectDone(Remove(L"c"));
   EXPECT_EQ(UserValue(), ExpandString(L"a;b"));
@@ -190,7 +194,7 @@ TEST_F(SemilistRunTest, RemoveNormalisesAndDeletesAnEmptiedValue) {
   EXPECT_FALSE(UserValue().has_value());
 }
 
-TEST_F(SemilistRunTest, EmptyItemIsAppendedAsGiven) {
+TEST_P(SemilistRunTest, EmptyItemIsAppendedAsGiven) {
   ExpectDone(Append(L""));
   EXPECT_EQ(UserValue(), (RawValue{REG_EXPAND_SZ, {0, 0}}));
   SetUserValue(REG_EXPAND_SZ, TextBytes(L"a;b"));
@@ -198,7 +202,7 @@ TEST_F(SemilistRunTest, EmptyItemIsAppendedAsGiven) {
   EXPECT_EQ(UserValue(), ExpandString(L"a;b;"));
 }
 
-TEST_F(SemilistRunTest, NonTextOrHiddenTailIsNeverRewritten) {
+TEST_P(SemilistRunTest, NonTextOrHiddenTailIsNeverRewritten) {
   const std::vector<std::pair<DWORD, std::vector<BYTE>>> values = {
       {REG_DWORD, {1, 0, 0, 0}},
       {REG_MULTI_SZ, TextBytes(std::wstring(L"C:\\a\0C:\\b\0", 10))},
@@ -216,20 +220,31 @@ TEST_F(SemilistRunTest, NonTextOrHiddenTailIsNeverRewritten) {
   }
 }
 
-TEST_F(SemilistRunTest, LockNameHeldByAnotherObjectStopsTheRun) {
-  HANDLE squatter =
-      CreateEventW(nullptr, TRUE, FALSE, L"Global\\semilist-environment-edit");
-  ASSERT_NE(squatter, nullptr);
-  const RunResult result = Append(L"x");
-  EXPECT_EQ(result.status, 4u);
-  EXPECT_EQ(result.broadcasts, 0);
-  EXPECT_FALSE(UserValue().has_value());
-  CloseHandle(squatter);
-  ExpectDone(Append(L"x"));
-  EXPECT_EQ(UserValue(), ExpandString(L"x"));
+TEST_P(SemilistRunTest, LockNameHeldByAnotherObjectStopsTheRun) {
+  // /user takes this account's lock, /system the machine's.
+  struct Case {
+    const wchar_t* scope;
+    std::wstring lock;
+    HKEY root;
+    const wchar_t* key;
+  };
+  for (const Case& c : {Case{L"/user", test::AccountLockName(),
+                             HKEY_CURRENT_USER, kUserEnvironment},
+                        Case{L"/system", test::MachineLockName(),
+                             HKEY_LOCAL_MACHINE, kSystemEnvironment}}) {
+    HANDLE squatter = CreateEventW(nullptr, TRUE, FALSE, c.lock.c_str());
+    ASSERT_NE(squatter, nullptr);
+    const RunResult result = Append(L"x", c.scope);
+    EXPECT_EQ(result.status, 4u) << c.scope;
+    EXPECT_EQ(result.broadcasts, 0);
+    EXPECT_FALSE(test::ReadRaw(c.root, c.key, name_).has_value());
+    CloseHandle(squatter);
+    ExpectDone(Append(L"x", c.scope));
+    EXPECT_EQ(test::ReadRaw(c.root, c.key, name_), ExpandString(L"x"));
+  }
 }
 
-TEST_F(SemilistRunTest, NewLogonEnvironmentShowsTheEdit) {
+TEST_P(SemilistRunTest, NewLogonEnvironmentShowsTheEdit) {
   // What a user gets at their next logon, built from the registry.
   if (test::UnderWine()) {
     GTEST_SKIP() << "Wine's CreateEnvironmentBlock leaves the user's own "
@@ -255,7 +270,7 @@ TEST_F(SemilistRunTest, NewLogonEnvironmentShowsTheEdit) {
   EXPECT_TRUE(found) << "no " << testing::PrintToString(expected);
 }
 
-TEST_F(SemilistRunTest, SystemScopeEditsTheMachineKeyOnly) {
+TEST_P(SemilistRunTest, SystemScopeEditsTheMachineKeyOnly) {
   const auto user = test::Snapshot(HKEY_CURRENT_USER, kUserEnvironment);
   ExpectDone(Append(L"C:\\machine", L"/system"));
   ExpectDone(Append(L"%ProgramFiles%\\tool", L"/SYSTEM"));
@@ -267,6 +282,14 @@ TEST_F(SemilistRunTest, SystemScopeEditsTheMachineKeyOnly) {
       test::ReadRaw(HKEY_LOCAL_MACHINE, kSystemEnvironment, name_).has_value());
   EXPECT_EQ(test::Snapshot(HKEY_CURRENT_USER, kUserEnvironment), user);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Programs, SemilistRunTest,
+    ::testing::Values(L"semilist.exe", L"semilist-user.exe"),
+    [](const ::testing::TestParamInfo<const wchar_t*>& info) {
+      return std::wstring(info.param) == L"semilist.exe" ? "Elevated"
+                                                         : "AsInvoker";
+    });
 
 }  // namespace
 }  // namespace semilist

@@ -1,4 +1,5 @@
-// What the built semilist.exe carries, read back the way the loader reads it.
+// What semilist.exe and semilist-user.exe carry, read back the way the loader
+// reads it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,17 +10,27 @@
 namespace semilist {
 namespace {
 
-const char kExpectedManifest[] =
-    R"(<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">
+// Both programs, which differ only in the execution level they request.
+struct Program {
+  const wchar_t* file;
+  const char* level;
+};
+const Program kPrograms[] = {{L"semilist.exe", "requireAdministrator"},
+                             {L"semilist-user.exe", "asInvoker"}};
+
+std::string ExpectedManifest(const std::string& level) {
+  return R"(<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">
   <trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">
     <security>
       <requestedPrivileges>
-        <requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>
+        <requestedExecutionLevel level=")" +
+         level + R"(" uiAccess="false"/>
       </requestedPrivileges>
     </security>
   </trustInfo>
 </assembly>
 )";
+}
 
 BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
   reinterpret_cast<std::vector<ULONG_PTR>*>(names)->push_back(
@@ -27,34 +38,31 @@ BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
   return TRUE;
 }
 
-TEST(Executable, CarriesTheAdministratorManifestAsItsOnlyManifest) {
-  const HMODULE image =
-      LoadLibraryExW(test::SiblingPath(L"semilist.exe").c_str(), nullptr,
-                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-  ASSERT_NE(image, nullptr) << GetLastError();
+TEST(Executable, CarriesItsExecutionLevelAsItsOnlyManifest) {
+  for (const Program& program : kPrograms) {
+    SCOPED_TRACE(program.level);
+    const HMODULE image = LoadLibraryExW(
+        test::SiblingPath(program.file).c_str(), nullptr,
+        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(image, nullptr) << GetLastError();
 
-  const HRSRC resource =
-      FindResourceExW(image, RT_MANIFEST, MAKEINTRESOURCEW(1),
-                      MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
-  ASSERT_NE(resource, nullptr) << GetLastError();
-  const HGLOBAL loaded = LoadResource(image, resource);
-  ASSERT_NE(loaded, nullptr);
-  const std::string manifest(static_cast<const char*>(LockResource(loaded)),
-                             SizeofResource(image, resource));
-  EXPECT_EQ(manifest, kExpectedManifest);
+    const HRSRC resource =
+        FindResourceExW(image, RT_MANIFEST, MAKEINTRESOURCEW(1),
+                        MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    ASSERT_NE(resource, nullptr) << GetLastError();
+    const HGLOBAL loaded = LoadResource(image, resource);
+    ASSERT_NE(loaded, nullptr);
+    const std::string manifest(static_cast<const char*>(LockResource(loaded)),
+                               SizeofResource(image, resource));
+    EXPECT_EQ(manifest, ExpectedManifest(program.level));
 
-  std::vector<ULONG_PTR> names;
-  EnumResourceNamesW(image, RT_MANIFEST, CollectName,
-                     reinterpret_cast<LONG_PTR>(&names));
-  EXPECT_EQ(names, std::vector<ULONG_PTR>{1});
-  FreeLibrary(image);
+    std::vector<ULONG_PTR> names;
+    EnumResourceNamesW(image, RT_MANIFEST, CollectName,
+                       reinterpret_cast<LONG_PTR>(&names));
+    EXPECT_EQ(names, std::vector<ULONG_PTR>{1});
+    FreeLibrary(image);
+  }
 }
-
-}  // namespace
-}  // namespace semilist
-
-namespace semilist {
-namespace {
 
 std::wstring VersionString(const std::vector<BYTE>& block, const wchar_t* key) {
   void* value = nullptr;
@@ -68,33 +76,36 @@ std::wstring VersionString(const std::vector<BYTE>& block, const wchar_t* key) {
 }
 
 TEST(Executable, TellsWhatItIsAndWhichVersion) {
-  const std::wstring path = test::SiblingPath(L"semilist.exe");
-  DWORD ignored = 0;
-  std::vector<BYTE> block(GetFileVersionInfoSizeW(path.c_str(), &ignored));
-  ASSERT_FALSE(block.empty()) << GetLastError();
-  ASSERT_TRUE(GetFileVersionInfoW(
-      path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+  for (const Program& program : kPrograms) {
+    SCOPED_TRACE(program.level);
+    const std::wstring path = test::SiblingPath(program.file);
+    DWORD ignored = 0;
+    std::vector<BYTE> block(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+    ASSERT_FALSE(block.empty()) << GetLastError();
+    ASSERT_TRUE(GetFileVersionInfoW(
+        path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
 
-  const std::wstring version = TEXT(SEMILIST_EXPECTED_VERSION);
-  EXPECT_EQ(VersionString(block, L"FileVersion"), version);
-  EXPECT_EQ(VersionString(block, L"ProductVersion"), version);
-  EXPECT_EQ(VersionString(block, L"ProductName"), L"semilist");
-  EXPECT_EQ(VersionString(block, L"OriginalFilename"), L"semilist.exe");
-  EXPECT_NE(VersionString(block, L"FileDescription"), L"<missing>");
-  EXPECT_NE(VersionString(block, L"LegalCopyright").find(L"MIT License"),
-            std::wstring::npos);
+    const std::wstring version = TEXT(SEMILIST_EXPECTED_VERSION);
+    EXPECT_EQ(VersionString(block, L"FileVersion"), version);
+    EXPECT_EQ(VersionString(block, L"ProductVersion"), version);
+    EXPECT_EQ(VersionString(block, L"ProductName"), L"semilist");
+    EXPECT_EQ(VersionString(block, L"OriginalFilename"), program.file);
+    EXPECT_NE(VersionString(block, L"FileDescription"), L"<missing>");
+    EXPECT_NE(VersionString(block, L"LegalCopyright").find(L"MIT License"),
+              std::wstring::npos);
 
-  // The numeric version, which installers compare, says the same.
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\",
-                             reinterpret_cast<void**>(&fixed), &length));
-  const std::wstring numeric =
-      std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
-      std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
-      std::to_wstring(HIWORD(fixed->dwFileVersionLS));
-  EXPECT_EQ(numeric, version);
-  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    // The numeric version, which installers compare, says the same.
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\",
+                               reinterpret_cast<void**>(&fixed), &length));
+    const std::wstring numeric =
+        std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
+        std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
+        std::to_wstring(HIWORD(fixed->dwFileVersionLS));
+    EXPECT_EQ(numeric, version);
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  }
 }
 
 }  // namespace

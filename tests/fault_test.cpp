@@ -308,9 +308,11 @@ TEST_F(FaultTest, LockFallsBackToTheSessionThenToNone) {
   // As where the global namespace is missing, or mutexes cannot be made.
   g_faults.mutexErrors = {ERROR_PATH_NOT_FOUND};
   EXPECT_EQ(Run(L"/append", L"x"), kDone);
+  const std::wstring account = L"-" + CurrentAccountSid();
   EXPECT_EQ(g_counts.mutexNames,
-            (std::vector<std::wstring>{L"Global\\semilist-environment-edit",
-                                       L"Local\\semilist-environment-edit"}));
+            (std::vector<std::wstring>{
+                L"Global\\semilist-environment-edit" + account,
+                L"Local\\semilist-environment-edit" + account}));
 
   g_counts.mutexNames.clear();
   g_faults.mutexErrors = {ERROR_PATH_NOT_FOUND, ERROR_NOT_ENOUGH_MEMORY};
@@ -319,28 +321,41 @@ TEST_F(FaultTest, LockFallsBackToTheSessionThenToNone) {
   EXPECT_EQ(Stored(), test::ExpandString(L"x;y"));
 }
 
-TEST_F(FaultTest, LockMutexGrantsOnlySystemAndAdministrators) {
-  EditLock lock;
-  ASSERT_TRUE(lock.Acquire(0));
-  HANDLE mutex =
-      OpenMutexW(READ_CONTROL, FALSE, L"Global\\semilist-environment-edit");
-  ASSERT_NE(mutex, nullptr) << GetLastError();
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_EQ(GetSecurityInfo(mutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
-                            nullptr, nullptr, nullptr, nullptr, &descriptor),
-            static_cast<DWORD>(ERROR_SUCCESS));
-  wchar_t* sddl = nullptr;
-  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
-      descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr));
-  // Windows maps GA onto the mutex's own rights when it makes the object;
-  // Wine keeps the ACEs as given.
-  const std::wstring dacl = sddl;
-  EXPECT_TRUE(dacl == L"D:P(A;;GA;;;SY)(A;;GA;;;BA)" ||
-              dacl == L"D:P(A;;0x1f0001;;;SY)(A;;0x1f0001;;;BA)")
-      << testing::PrintToString(dacl);
-  LocalFree(sddl);
-  LocalFree(descriptor);
-  CloseHandle(mutex);
+TEST_F(FaultTest, LockMutexGrantsOnlySystemAdministratorsAndItsAccount) {
+  const std::wstring sid = CurrentAccountSid();
+  ASSERT_EQ(sid.rfind(L"S-1-", 0), 0u) << testing::PrintToString(sid);
+  const std::wstring machine = L"(A;;GA;;;SY)(A;;GA;;;BA)";
+  for (const std::wstring& account : {std::wstring(), sid}) {
+    EditLock lock;
+    ASSERT_TRUE(lock.Acquire(account, 0));
+    const std::wstring name = L"Global\\semilist-environment-edit" +
+                              (account.empty() ? L"" : L"-" + account);
+    HANDLE mutex = OpenMutexW(READ_CONTROL, FALSE, name.c_str());
+    ASSERT_NE(mutex, nullptr) << GetLastError();
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(
+        GetSecurityInfo(mutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, nullptr, nullptr, &descriptor),
+        static_cast<DWORD>(ERROR_SUCCESS));
+    wchar_t* sddl = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl,
+        nullptr));
+    // Windows maps GA onto the mutex's own rights when it makes the object;
+    // Wine keeps the ACEs as given.
+    std::wstring expected = L"D:P" + machine;
+    if (!account.empty()) expected += L"(A;;GA;;;" + account + L")";
+    std::wstring mapped = expected;
+    for (std::size_t at = 0; (at = mapped.find(L";GA;", at)) != mapped.npos;) {
+      mapped.replace(at, 4, L";0x1f0001;");
+    }
+    const std::wstring dacl = sddl;
+    EXPECT_TRUE(dacl == expected || dacl == mapped)
+        << testing::PrintToString(dacl);
+    LocalFree(sddl);
+    LocalFree(descriptor);
+    CloseHandle(mutex);
+  }
 }
 
 TEST_F(FaultTest, ExceptionUnwindsWithKeysClosedAndLockReleased) {

@@ -3,7 +3,8 @@
 # process started after the prefix's server has restarted.
 set -euo pipefail
 exe=$(realpath "${1:?usage: new_process_path.sh semilist.exe}")
-wine=/usr/lib/wine/wine64
+source "$(dirname "$0")/wine_helpers.sh"
+[[ $(pe_format "$exe") != pei-i386 ]] || require_32bit "the x86 semilist.exe"
 wineserver=/usr/lib/wine/wineserver
 item='%USERPROFILE%\semilist-new-process-test'
 

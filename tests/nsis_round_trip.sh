@@ -19,7 +19,7 @@ installed="$WINEPREFIX/drive_c/Program Files/semilist example"
 
 makensis -V2 -DSEMILIST_EXE="$exe" -DOUTFILE="$installer" -DTARGET="$target" \
   "$script"
-format=$(x86_64-w64-mingw32-objdump -f "$installer" | sed -n 's/.*file format //p')
+format=$(pe_format "$installer")
 [[ $format == "$([[ $target == x86-* ]] && echo pei-i386 || echo pei-x86-64)" ]] ||
   fail "a $target installer came out as $format"
 

@@ -1,6 +1,7 @@
 #include "semilist_process.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include "windows_test_support.h"
 
@@ -47,8 +48,8 @@ std::wstring QuoteArgument(const std::wstring& argument) {
 }
 
 HANDLE StartSemilist(const std::vector<std::wstring>& arguments,
-                     HANDLE* suspendedThread) {
-  std::wstring commandLine = QuoteArgument(SiblingPath(L"semilist.exe"));
+                     HANDLE* suspendedThread, const wchar_t* program) {
+  std::wstring commandLine = QuoteArgument(SiblingPath(program));
   for (const std::wstring& argument : arguments) {
     commandLine += L" " + QuoteArgument(argument);
   }
@@ -84,6 +85,24 @@ DWORD WaitForSemilist(HANDLE process) {
   GetExitCodeProcess(process, &status);
   CloseHandle(process);
   return status;
+}
+
+std::wstring MachineLockName() { return L"Global\\semilist-environment-edit"; }
+
+std::wstring AccountLockName() {
+  HANDLE token = nullptr;
+  EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  std::vector<BYTE> user(256);
+  DWORD size = 0;
+  EXPECT_TRUE(GetTokenInformation(token, TokenUser, user.data(),
+                                  static_cast<DWORD>(user.size()), &size));
+  CloseHandle(token);
+  wchar_t* sid = nullptr;
+  EXPECT_TRUE(ConvertSidToStringSidW(
+      reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid));
+  const std::wstring name = MachineLockName() + L"-" + sid;
+  LocalFree(sid);
+  return name;
 }
 
 void PumpMessagesFor(DWORD milliseconds) {

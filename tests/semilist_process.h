@@ -13,12 +13,18 @@ namespace semilist::test {
 // back unchanged.
 std::wstring QuoteArgument(const std::wstring& argument);
 
-// Starts semilist.exe, found next to the test executable, with exactly these
-// arguments. Returns the process handle, or null after a test failure. With
-// `suspendedThread`, the process starts suspended and its main thread's
-// handle is stored there, for the caller to resume and close.
+// Starts `program` (semilist.exe or semilist-user.exe), found next to the
+// test executable, with exactly these arguments. Returns the process handle,
+// or null after a test failure. With `suspendedThread`, the process starts
+// suspended and its main thread's handle is stored there, for the caller to
+// resume and close.
 HANDLE StartSemilist(const std::vector<std::wstring>& arguments,
-                     HANDLE* suspendedThread = nullptr);
+                     HANDLE* suspendedThread = nullptr,
+                     const wchar_t* program = L"semilist.exe");
+
+// The names of the edit locks: the machine's, and this account's.
+std::wstring MachineLockName();
+std::wstring AccountLockName();
 
 // Waits for the process while dispatching this thread's messages, so that
 // its broadcast can be delivered; closes the handle and returns the status.

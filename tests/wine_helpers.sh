@@ -6,6 +6,8 @@ machine_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
 original_path='%SystemRoot%\system32;%SystemRoot%;C:\Tools'
 
 fail() { echo "$*" >&2; exit 1; }
+# pei-x86-64 or pei-i386.
+pe_format() { x86_64-w64-mingw32-objdump -f "$1" | sed -n 's/.*file format //p'; }
 # 32-bit Windows programs run only in Wine's 32-bit half, whose loader is a
 # 32-bit Linux program. Where the kernel cannot run that, the test is skipped
 # (ctest's SKIP_RETURN_CODE) rather than failed.

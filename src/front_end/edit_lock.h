@@ -1,10 +1,17 @@
-// Serialises the read-modify-write of all semilist runs on one machine, so
-// that two installers editing PATH at once both keep their edit.
+// Serialises the read-modify-write of all semilist runs that edit the same
+// environment, so that two installers editing PATH at once both keep their
+// edit.
 #pragma once
 
 #include <windows.h>
 
+#include <string>
+
 namespace semilist {
+
+// The SID of the account this process runs as, as text (S-1-5-21-...), or
+// the empty text if the process token cannot tell it.
+std::wstring CurrentAccountSid();
 
 // Owns the named mutex handle, and its ownership while held.
 class EditLock {
@@ -14,10 +21,12 @@ class EditLock {
   EditLock& operator=(const EditLock&) = delete;
   ~EditLock();
 
-  // Waits up to `timeoutMs` for the lock; false when it could not be had in
-  // time, or when someone else holds its name. Where no mutex can be created
-  // at all, the run goes on unlocked and this returns true.
-  bool Acquire(DWORD timeoutMs);
+  // Waits up to `timeoutMs` for the lock on the machine's environment, or,
+  // with an account's SID, on that account's environment. False when it
+  // could not be had in time, or when someone else holds its name. Where no
+  // mutex can be created at all, the run goes on unlocked and this returns
+  // true.
+  bool Acquire(const std::wstring& accountSid, DWORD timeoutMs);
   void Release();
 
  private:

@@ -123,8 +123,14 @@ int RunSemilist(int argc, const wchar_t* const argv[]) {
     return kUsageError;
   }
 
+  // /user edits of different accounts never touch the same value, and an
+  // unelevated run could not open the machine's lock while an elevated run
+  // held it; so each account has a lock of its own. Should the token not
+  // name the account, the machine's lock still keeps runs apart.
   EditLock lock;
-  if (!lock.Acquire(kLockTimeoutMs)) return kLockTimedOut;
+  const std::wstring account =
+      scope == Scope::User ? CurrentAccountSid() : std::wstring();
+  if (!lock.Acquire(account, kLockTimeoutMs)) return kLockTimedOut;
   const ExitStatus status =
       EditValue(action, RootKey(scope),
                 EnvironmentKeyPaths[static_cast<int>(scope)], argv[3], argv[4]);
