@@ -324,7 +324,6 @@ TEST_F(FaultTest, LockFallsBackToTheSessionThenToNone) {
 TEST_F(FaultTest, LockMutexGrantsOnlySystemAdministratorsAndItsAccount) {
   const std::wstring sid = CurrentAccountSid();
   ASSERT_EQ(sid.rfind(L"S-1-", 0), 0u) << testing::PrintToString(sid);
-  const std::wstring machine = L"(A;;GA;;;SY)(A;;GA;;;BA)";
   for (const std::wstring& account : {std::wstring(), sid}) {
     EditLock lock;
     ASSERT_TRUE(lock.Acquire(account, 0));
@@ -343,15 +342,13 @@ TEST_F(FaultTest, LockMutexGrantsOnlySystemAdministratorsAndItsAccount) {
         nullptr));
     // Windows maps GA onto the mutex's own rights when it makes the object;
     // Wine keeps the ACEs as given.
-    std::wstring expected = L"D:P" + machine;
-    if (!account.empty()) expected += L"(A;;GA;;;" + account + L")";
-    std::wstring mapped = expected;
-    for (std::size_t at = 0; (at = mapped.find(L";GA;", at)) != mapped.npos;) {
-      mapped.replace(at, 4, L";0x1f0001;");
+    std::wstring dacl = sddl;
+    for (std::size_t at; (at = dacl.find(L"0x1f0001")) != dacl.npos;) {
+      dacl.replace(at, 8, L"GA");
     }
-    const std::wstring dacl = sddl;
-    EXPECT_TRUE(dacl == expected || dacl == mapped)
-        << testing::PrintToString(dacl);
+    EXPECT_EQ(dacl,
+              L"D:P(A;;GA;;;SY)(A;;GA;;;BA)" +
+                  (account.empty() ? L"" : L"(A;;GA;;;" + account + L")"));
     LocalFree(sddl);
     LocalFree(descriptor);
     CloseHandle(mutex);
