@@ -83,11 +83,13 @@ TEST_F(ConcurrencyTest, ParallelAppendsAndRemovesLoseNothing) {
 TEST_F(ConcurrencyTest, RunWaitsOnlyForTheLockOfItsOwnScope) {
   // /user takes this account's lock and /system the machine's, so a run on
   // one never waits for a run on the other.
-  const std::pair<const wchar_t*, std::wstring> scopes[] = {
-      {L"/user", test::AccountLockName()},
-      {L"/system", test::MachineLockName()}};
-  for (const auto& [scope, lockName] : scopes) {
-    const wchar_t* other = scope == scopes[0].first ? L"/system" : L"/user";
+  struct Case {
+    const wchar_t *scope, *other;
+    std::wstring lockName;
+  };
+  for (const auto& [scope, other, lockName] :
+       {Case{L"/user", L"/system", test::AccountLockName()},
+        Case{L"/system", L"/user", test::MachineLockName()}}) {
     const HANDLE lock = CreateMutexW(nullptr, TRUE, lockName.c_str());
     ASSERT_NE(lock, nullptr);
     const HANDLE waiting =

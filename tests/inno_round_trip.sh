@@ -8,7 +8,7 @@ exe=$(realpath "${1:?usage: inno_round_trip.sh semilist.exe BUILD_SETUP WORKDIR}
 build_setup=$(realpath "${2:?}")
 work=${3:?}
 source "$(dirname "$0")/wine_helpers.sh"
-require_32bit "Inno Setup's compiler"
+require_runnable "$("$(dirname "$0")/../scripts/fetch-innosetup")"
 mkdir -p "$work"
 setup=$work/semilist-example-setup.exe
 instdir='C:\Program Files\semilist Inno Setup example'  # the script's {app}

@@ -4,7 +4,7 @@
 set -euo pipefail
 exe=$(realpath "${1:?usage: new_process_path.sh semilist.exe}")
 source "$(dirname "$0")/wine_helpers.sh"
-[[ $(pe_format "$exe") != pei-i386 ]] || require_32bit "the x86 semilist.exe"
+require_runnable "$exe"
 wineserver=/usr/lib/wine/wineserver
 item='%USERPROFILE%\semilist-new-process-test'
 

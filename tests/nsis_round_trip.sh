@@ -11,7 +11,6 @@ script=$(realpath "${2:?$usage}")
 work=${3:?$usage}
 target=${4:?$usage}
 source "$(dirname "$0")/wine_helpers.sh"
-[[ $target == amd64-unicode ]] || require_32bit "a $target installer"
 mkdir -p "$work"
 installer=$work/semilist-example-setup.exe
 instdir='C:\Program Files\semilist example'  # the script's default
@@ -22,6 +21,7 @@ makensis -V2 -DSEMILIST_EXE="$exe" -DOUTFILE="$installer" -DTARGET="$target" \
 format=$(pe_format "$installer")
 [[ $format == "$([[ $target == x86-* ]] && echo pei-i386 || echo pei-x86-64)" ]] ||
   fail "a $target installer came out as $format"
+require_runnable "$installer"
 
 start_from_known_path "$work"
 expected="REG_EXPAND_SZ $original_path;$instdir\\bin"

@@ -1,8 +1,8 @@
 #include "semilist_process.h"
 
 #include <gtest/gtest.h>
-#include <sddl.h>
 
+#include "front_end/edit_lock.h"
 #include "windows_test_support.h"
 
 namespace semilist::test {
@@ -90,19 +90,9 @@ DWORD WaitForSemilist(HANDLE process) {
 std::wstring MachineLockName() { return L"Global\\semilist-environment-edit"; }
 
 std::wstring AccountLockName() {
-  HANDLE token = nullptr;
-  EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-  std::vector<BYTE> user(256);
-  DWORD size = 0;
-  EXPECT_TRUE(GetTokenInformation(token, TokenUser, user.data(),
-                                  static_cast<DWORD>(user.size()), &size));
-  CloseHandle(token);
-  wchar_t* sid = nullptr;
-  EXPECT_TRUE(ConvertSidToStringSidW(
-      reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid));
-  const std::wstring name = MachineLockName() + L"-" + sid;
-  LocalFree(sid);
-  return name;
+  const std::wstring sid = CurrentAccountSid();
+  EXPECT_FALSE(sid.empty()) << "the process token names no account";
+  return MachineLockName() + L"-" + sid;
 }
 
 void PumpMessagesFor(DWORD milliseconds) {
