@@ -43,7 +43,8 @@ echo "uninstalled: the machine's Environment key is back, byte for byte"
 
 set_path REG_DWORD 7
 if msiexec /i "$msi"; then fail "the install succeeded although semilist failed"; fi
-[[ $(machine_path) == 'REG_DWORD 0x7' ]] || fail "the failed install changed PATH"
+actual=$(machine_path)
+[[ $actual == 'REG_DWORD 0x7' ]] || fail "the failed install changed PATH to '$actual'"
 [[ ! -e $installed ]] || fail "the failed install left files in Program Files"
 echo "a failing semilist failed the install, left PATH alone and its files went"
 set_path REG_EXPAND_SZ "$original_path"
