@@ -8,6 +8,7 @@
 #     signature verifies, that the signed program runs, and that removing the
 #     signature gives back the tested bytes.
 #     check_kit.sh BUILD_DIR WORK_DIR
+# Exits with 77 for a 32-bit build where 32-bit code cannot run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath "${1:?usage: check_kit.sh BUILD_DIR WORK_DIR}")
@@ -15,6 +16,7 @@ work=$(realpath -m "${2:?usage: check_kit.sh BUILD_DIR WORK_DIR}")
 rm -rf "$work"
 mkdir -p "$work"
 source "$root/tests/wine_helpers.sh"
+require_runnable "$build/semilist.exe"
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
 "$root/scripts/wine-prefix" fresh "$WINEPREFIX"
 trap '"$root/scripts/wine-prefix" stop "$WINEPREFIX"' EXIT
