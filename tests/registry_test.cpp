@@ -147,15 +147,15 @@ TEST_F(RegistryTest, WriteStoresTheTypeGivenAndTheNul) {
 
 TEST_F(RegistryTest, TextTooLargeForTheByteCountIsRefusedNotCut) {
   // 2 * length + 2 bytes no longer fits a DWORD; a wrapped count would store
-  // a short prefix of the text.
+  // a short prefix of the text. A 32-bit program cannot hold such a text, so
+  // there the case cannot arise.
+  constexpr std::size_t length = std::size_t{1} << 31;
   std::wstring huge;
-  // A 32-bit program's address space cannot hold such a text, so there the
-  // case cannot arise.
-  if (huge.max_size() < std::size_t{1} << 31) {
+  if (huge.max_size() < length) {
     GTEST_SKIP() << "a 32-bit program cannot hold 2^31 wide characters";
   }
   try {
-    huge.assign(std::size_t{1} << 31, L'x');
+    huge.assign(length, L'x');
   } catch (const std::bad_alloc&) {
     GTEST_SKIP() << "no 4 GiB for the text";
   }

@@ -57,15 +57,15 @@ HANDLE StartSemilist(const std::vector<std::wstring>& arguments,
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   const DWORD flags = suspendedThread != nullptr ? CREATE_SUSPENDED : 0;
-  // Rarely, under Wine, a new process dies in Wine's own start-up and
-  // CreateProcessW fails with ERROR_INTERNAL_ERROR; the program has not run a
-  // single instruction of its own then, so starting it again is safe.
+  // Rarely, under Wine, a new process dies in Wine's own start-up, before any
+  // code of the program runs, and CreateProcessW fails with
+  // ERROR_INTERNAL_ERROR; only then is it started again.
   bool started = false;
-  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
     started =
         CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
                        flags, nullptr, nullptr, &startup, &process) != FALSE;
-    if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
+    if (started || GetLastError() != ERROR_INTERNAL_ERROR) break;
   }
   if (!started) {
     ADD_FAILURE() << "CreateProcessW failed: " << GetLastError()
