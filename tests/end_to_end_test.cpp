@@ -91,6 +91,10 @@ TEST_P(SemilistRunTest, UsageErrorsTouchNothing) {
       {L"/user", L"/append", name_, L"x"},
       {L"/remove", L"/\u00FCser", name_, L"x"},
       {L"/remove", L"", name_, L"x"},
+      {L"/broadcast", L"x"},
+      {L"/broadcas"},
+      {L"-broadcast"},
+      {L"/broadcast", L"/user", name_, L"x"},
   };
   for (const auto& arguments : misuses) {
     const RunResult result = Run(arguments);
@@ -107,6 +111,22 @@ TEST_P(SemilistRunTest, SwitchesIgnoreAsciiCase) {
   EXPECT_EQ(UserValue(), ExpandString(L"x;y"));
   ExpectDone(Run({L"/REMOVE", L"/User", name_, L"X"}));
   EXPECT_EQ(UserValue(), ExpandString(L"y"));
+}
+
+TEST_P(SemilistRunTest, BroadcastAloneTouchesNoValueAndTakesNoLock) {
+  const auto user = test::Snapshot(HKEY_CURRENT_USER, kUserEnvironment);
+  const auto system = test::Snapshot(HKEY_LOCAL_MACHINE, kSystemEnvironment);
+  // Either lock taken would end the run with status 4.
+  HANDLE machine =
+      CreateEventW(nullptr, TRUE, FALSE, test::MachineLockName().c_str());
+  HANDLE account =
+      CreateEventW(nullptr, TRUE, FALSE, test::AccountLockName().c_str());
+  ExpectDone(Run({L"/broadcast"}));
+  ExpectDone(Run({L"/BROADCAST"}));
+  CloseHandle(machine);
+  CloseHandle(account);
+  EXPECT_EQ(test::Snapshot(HKEY_CURRENT_USER, kUserEnvironment), user);
+  EXPECT_EQ(test::Snapshot(HKEY_LOCAL_MACHINE, kSystemEnvironment), system);
 }
 
 TEST_P(SemilistRunTest, AppendCreatesThenExtendsTheValue) {
@@ -290,6 +310,94 @@ INSTANTIATE_TEST_SUITE_P(
       return std::wstring(info.param) == L"semilist.exe" ? "Elevated"
                                                          : "AsInvoker";
     });
+
+// semilist-session0.exe believes that it runs in session 0, with users in
+// session 1 (active) and 2 (disconnected), none in 3 (connected) and a
+// listener. The children it relays to really start, and broadcast here.
+class RelayTest : public SemilistRunTest {
+ protected:
+  void SetUp() override {
+    SemilistRunTest::SetUp();
+    if (!test::UnderWine()) {
+      GTEST_SKIP() << "the session calls are stood in for as Wine answers "
+                      "them; on Windows they would reach real sessions";
+    }
+    SetEnvironmentVariableW(L"SEMILIST_SEAM_LOG", log_.c_str());
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(L"SEMILIST_SEAM_LOG", nullptr);
+    SetEnvironmentVariableW(L"SEMILIST_SEAM_FAULT", nullptr);
+    DeleteFileW(log_.c_str());
+    SemilistRunTest::TearDown();
+  }
+  // The children started since the last call, one "started N" line each.
+  std::string Started() {
+    std::string lines;
+    if (FILE* file = _wfopen(log_.c_str(), L"rb")) {
+      char buffer[256];
+      for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) {
+        lines.append(buffer, n);
+      }
+      fclose(file);
+    }
+    DeleteFileW(log_.c_str());
+    return lines;
+  }
+
+  const std::wstring log_ = test::SiblingPath(
+      L"relay-" + std::to_wstring(GetCurrentProcessId()) + L".log");
+};
+
+TEST_P(RelayTest, EveryUserSessionHearsTheBroadcastOfAStoredEdit) {
+  const std::wstring unreadable = name_ + L"_DWORD";
+  test::WriteRaw(HKEY_CURRENT_USER, kUserEnvironment, unreadable, REG_DWORD,
+                 {1, 0, 0, 0});
+  HANDLE squatter =
+      CreateEventW(nullptr, TRUE, FALSE, test::MachineLockName().c_str());
+  struct Case {
+    const char* what;
+    const wchar_t* fault;
+    std::vector<std::wstring> arguments;
+    DWORD status;
+    int broadcasts;  // this session's, then one from each child
+    const char* started;
+  };
+  const char* const both = "started 1\nstarted 2\n";
+  const Case cases[] = {
+      {"append", L"", {L"/append", L"/user", name_, L"x"}, 0, 3, both},
+      {"remove", L"", {L"/remove", L"/user", name_, L"x"}, 0, 3, both},
+      {"broadcast", L"", {L"/broadcast"}, 0, 3, both},
+      {"BROADCAST", L"", {L"/BROADCAST"}, 0, 3, both},
+      {"privilege refused",
+       L"privilege",
+       {L"/append", L"/user", name_, L"y"},
+       0,
+       1,
+       ""},
+      {"session 1 fails",
+       L"start-1",
+       {L"/append", L"/user", name_, L"z"},
+       0,
+       2,
+       "started 2\n"},
+      {"usage error", L"", {L"/broadcast", L"x"}, 1, 0, ""},
+      {"unreadable", L"", {L"/append", L"/user", unreadable, L"x"}, 2, 0, ""},
+      {"lock held", L"", {L"/append", L"/system", name_, L"x"}, 4, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SetEnvironmentVariableW(L"SEMILIST_SEAM_FAULT", c.fault);
+    const RunResult result = Run(c.arguments);
+    EXPECT_EQ(result.status, c.status) << c.what;
+    EXPECT_EQ(result.broadcasts, c.broadcasts) << c.what;
+    EXPECT_EQ(Started(), c.started) << c.what;
+  }
+  CloseHandle(squatter);
+  test::DeleteRaw(HKEY_CURRENT_USER, kUserEnvironment, unreadable);
+  EXPECT_EQ(UserValue(), ExpandString(L"y;z"));
+}
+
+INSTANTIATE_TEST_SUITE_P(SessionZero, RelayTest,
+                         ::testing::Values(L"semilist-session0.exe"));
 
 }  // namespace
 }  // namespace semilist

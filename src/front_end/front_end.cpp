@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "front_end/broadcast.h"
 #include "front_end/edit_lock.h"
 #include "path_list/path_list.h"
 #include "registry/registry.h"
@@ -52,15 +53,6 @@ bool ParseScope(std::wstring_view word, Scope& scope) {
 // Long enough for any number of queued runs, each of which takes
 // milliseconds; short enough that a stuck installer fails visibly.
 constexpr DWORD kLockTimeoutMs = 30000;
-
-void BroadcastEnvironmentChange() {
-  // Listeners reload their environment; a hung or slow one is skipped after
-  // the time-out, and the outcome changes nothing about the run.
-  DWORD_PTR result = 0;
-  SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
-                      reinterpret_cast<LPARAM>(L"Environment"),
-                      SMTO_ABORTIFHUNG, 5000, &result);
-}
 
 // The logon environment sets a user's REG_SZ values before their
 // REG_EXPAND_SZ ones, and each machine's likewise, so a PATH of REG_EXPAND_SZ
@@ -116,6 +108,13 @@ ExitStatus EditValue(Action action, HKEY root, const std::wstring& subKey,
 }  // namespace
 
 int RunSemilist(int argc, const wchar_t* const argv[]) {
+  // Sent on its own, for what edits the environment without telling anyone:
+  // an MSI's Environment table run from session 0, or with a reboot pending.
+  if (argc == 2 && EqualsNoCase(argv[1], L"/broadcast")) {
+    BroadcastEnvironmentChange();
+    return kDone;
+  }
+
   Action action{};
   Scope scope{};
   if (argc != 5 || !ParseAction(argv[1], action) ||

@@ -12,7 +12,8 @@ enum ExitStatus : int {
   kLockTimedOut = 4,  // the edit lock could not be had; nothing done
 };
 
-// argv[0] is the program path; argv[1..4] are action, scope, name, item.
+// argv[0] is the program path; argv[1..4] are action, scope, name, item,
+// or argv[1] alone is /broadcast.
 int RunSemilist(int argc, const wchar_t* const argv[]);
 
 }  // namespace semilist

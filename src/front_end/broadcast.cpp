@@ -1,0 +1,206 @@
+#include "broadcast.h"
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <wtsapi32.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace semilist {
+namespace {
+
+using OwnedHandle = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
+using OwnedLibrary = std::unique_ptr<HINSTANCE__, BOOL(WINAPI*)(HMODULE)>;
+
+// What setting the duplicate's session, and starting a process with it, ask.
+constexpr DWORD kChildTokenAccess = TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE |
+                                    TOKEN_QUERY | TOKEN_ADJUST_DEFAULT |
+                                    TOKEN_ADJUST_SESSIONID;
+
+// A child normally ends within a second; one held up by slow listeners is
+// left to finish on its own.
+constexpr DWORD kRelayWaitMs = 10000;
+
+void SendToThisSession() {
+  // Listeners reload their environment; a hung or slow one is skipped after
+  // the time-out, and the outcome changes nothing about the run.
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                      reinterpret_cast<LPARAM>(L"Environment"),
+                      SMTO_ABORTIFHUNG, 5000, &result);
+}
+
+// Services, deployment agents and their installs run in session 0, which no
+// user signs in to since Vista, so a broadcast from there reaches no one.
+bool InSessionZero() {
+  DWORD session = 1;
+  return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0;
+}
+
+// Putting a token into another session needs SeTcbPrivilege, which
+// LocalSystem holds but has to enable.
+bool EnableSessionPrivilege(HANDLE token) {
+  TOKEN_PRIVILEGES privileges{};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (!LookupPrivilegeValueW(nullptr, SE_TCB_NAME,
+                             &privileges.Privileges[0].Luid)) {
+    return false;
+  }
+  // It succeeds also when the token lacks the privilege, and tells so only
+  // through the last error.
+  return AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr,
+                               nullptr) &&
+         GetLastError() == ERROR_SUCCESS;
+}
+
+template <typename Function>
+Function* Export(HMODULE library, const char* name) {
+  // Through void(*)(), which any function pointer may be cast from and to.
+  return reinterpret_cast<Function*>(
+      reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+}
+
+// The sessions where someone is signed in: active ones, and disconnected
+// ones, whose Explorer still runs and is stale when the user comes back.
+// Listeners and connected sessions at the logon screen have no one to tell.
+std::vector<DWORD> UserSessions() {
+  // wtsapi32 is not a known DLL, so an import of it would first be looked
+  // for beside the program, often in a download folder. Loaded here from
+  // the system directory, it also costs a run outside session 0 nothing.
+  const OwnedLibrary wtsapi(
+      LoadLibraryExW(L"wtsapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32),
+      FreeLibrary);
+  if (!wtsapi) return {};
+  const auto enumerate = Export<decltype(WTSEnumerateSessionsW)>(
+      wtsapi.get(), "WTSEnumerateSessionsW");
+  const auto release =
+      Export<decltype(WTSFreeMemory)>(wtsapi.get(), "WTSFreeMemory");
+  if (enumerate == nullptr || release == nullptr) return {};
+
+  WTS_SESSION_INFOW* listed = nullptr;
+  DWORD count = 0;
+  if (!enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &listed, &count)) return {};
+  const std::unique_ptr<WTS_SESSION_INFOW, decltype(release)> owned(listed,
+                                                                    release);
+  std::vector<DWORD> sessions;
+  for (DWORD i = 0; i < count; ++i) {
+    const WTS_SESSION_INFOW& session = listed[i];
+    if (session.SessionId != 0 &&
+        (session.State == WTSActive || session.State == WTSDisconnected)) {
+      sessions.push_back(session.SessionId);
+    }
+  }
+  return sessions;
+}
+
+// This program's own path, however long; empty if it cannot be had.
+std::wstring OwnImage() {
+  std::wstring path(MAX_PATH, L'\0');
+  // A path never exceeds 32,767 units; a longer answer is a cut one.
+  while (path.size() <= 32768) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(),
+                                            static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(2 * path.size());
+  }
+  return {};
+}
+
+std::wstring SystemDirectory() {
+  std::wstring directory(MAX_PATH, L'\0');
+  const UINT length = GetSystemDirectoryW(directory.data(), MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  directory.resize(length);
+  return directory;
+}
+
+// Starts `/broadcast` in `session` under a duplicate of this process's
+// token, moved there. Not the signed-in user's token: that one could not
+// start semilist.exe, whose manifest requires elevation. The child shows no
+// window, reads nothing and ends after its broadcast.
+HANDLE StartInSession(HANDLE ownToken, DWORD session, const std::wstring& image,
+                      const std::wstring& directory) {
+  HANDLE duplicate = nullptr;
+  if (!DuplicateTokenEx(ownToken, kChildTokenAccess, nullptr,
+                        SecurityImpersonation, TokenPrimary, &duplicate)) {
+    return nullptr;
+  }
+  const OwnedHandle token(duplicate, CloseHandle);
+  if (!SetTokenInformation(duplicate, TokenSessionId, &session,
+                           sizeof session)) {
+    return nullptr;
+  }
+  // Windows never holds a quote in a path, so quoting cannot go wrong.
+  std::wstring commandLine = L"\"" + image + L"\" /broadcast";
+  wchar_t desktop[] = L"winsta0\\default";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.lpDesktop = desktop;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessAsUserW(duplicate, image.c_str(), commandLine.data(),
+                            nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                            directory.c_str(), &startup, &process)) {
+    return nullptr;
+  }
+  CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
+// Has every user session sent the broadcast. A step that fails skips that
+// session, or the relay, and is not reported: the edit is stored already.
+void RelayToUserSessions() {
+  HANDLE own = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(),
+                        TOKEN_ADJUST_PRIVILEGES | TOKEN_DUPLICATE | TOKEN_QUERY,
+                        &own)) {
+    return;
+  }
+  const OwnedHandle ownToken(own, CloseHandle);
+  if (!EnableSessionPrivilege(own)) return;
+  const std::vector<DWORD> sessions = UserSessions();
+  if (sessions.empty()) return;
+  const std::wstring image = OwnImage();
+  const std::wstring directory = SystemDirectory();
+  if (image.empty() || directory.empty()) return;
+
+  // Every child starts before any is waited for: a terminal server can have
+  // hundreds of sessions, and each child can take seconds.
+  std::vector<OwnedHandle> owners;
+  std::vector<HANDLE> children;
+  for (DWORD session : sessions) {
+    if (HANDLE child = StartInSession(own, session, image, directory)) {
+      owners.emplace_back(child, CloseHandle);
+      children.push_back(child);
+    }
+  }
+  // One wait takes at most 64 handles, so they are waited for in groups,
+  // against one deadline for all.
+  const ULONGLONG deadline = GetTickCount64() + kRelayWaitMs;
+  for (std::size_t first = 0; first < children.size();
+       first += MAXIMUM_WAIT_OBJECTS) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    const std::size_t count =
+        std::min<std::size_t>(MAXIMUM_WAIT_OBJECTS, children.size() - first);
+    WaitForMultipleObjects(static_cast<DWORD>(count), &children[first], TRUE,
+                           static_cast<DWORD>(deadline - now));
+  }
+}
+
+}  // namespace
+
+void BroadcastEnvironmentChange() {
+  SendToThisSession();
+  // A relayed child runs in a user session, so it never relays again.
+  if (InSessionZero()) RelayToUserSessions();
+}
+
+}  // namespace semilist
