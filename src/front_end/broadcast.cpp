@@ -100,8 +100,7 @@ std::vector<DWORD> UserSessions() {
 // This program's own path, however long; empty if it cannot be had.
 std::wstring OwnImage() {
   std::wstring path(MAX_PATH, L'\0');
-  // A path never exceeds 32,767 units; a longer answer is a cut one.
-  while (path.size() <= 32768) {
+  for (;;) {
     const DWORD length = GetModuleFileNameW(nullptr, path.data(),
                                             static_cast<DWORD>(path.size()));
     if (length == 0) return {};
@@ -109,9 +108,11 @@ std::wstring OwnImage() {
       path.resize(length);
       return path;
     }
+    // Cut short. No path exceeds 32,767 units, so a buffer larger than that
+    // that is still too small means something else is wrong.
+    if (path.size() > 32767) return {};
     path.resize(2 * path.size());
   }
-  return {};
 }
 
 std::wstring SystemDirectory() {
