@@ -118,10 +118,9 @@ BOOL WINAPI __wrap_CreateProcessAsUserW(HANDLE token, LPCWSTR application,
                                         LPPROCESS_INFORMATION process) {
   const DWORD session = g_tokenSessions[token];
   // However the relay goes wrong, a child starts no children of its own.
-  const bool refused =
-      _wgetenv(kSession) != nullptr || (session == 1 && Faulted(L"start-1"));
-  if (_wgetenv(kSession) != nullptr) Log("relayed again");
-  if (refused) {
+  const bool relayedAgain = _wgetenv(kSession) != nullptr;
+  if (relayedAgain) Log("relayed again");
+  if (relayedAgain || (session == 1 && Faulted(L"start-1"))) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
