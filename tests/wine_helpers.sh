@@ -8,14 +8,25 @@ original_path='%SystemRoot%\system32;%SystemRoot%;C:\Tools'
 fail() { echo "$*" >&2; exit 1; }
 # pei-x86-64 or pei-i386.
 pe_format() { x86_64-w64-mingw32-objdump -f "$1" | sed -n 's/.*file format //p'; }
-# 32-bit Windows programs run only in Wine's 32-bit half, whose loader is a
-# 32-bit Linux program. Where PROGRAM is one and the kernel cannot run that
-# loader, the test is skipped (ctest's SKIP_RETURN_CODE) rather than failed.
+# Why this machine cannot run 32-bit Windows programs, or nothing where it can.
+# They run only in Wine's 32-bit half (wine32:i386), whose loader is a 32-bit
+# Linux program.
+x86_unavailable_reason() {
+  local loader=/usr/lib/wine/wine
+  if [[ ! -x $loader ]]; then
+    echo "32-bit Wine is not installed"
+  elif ! "$loader" --version >/dev/null 2>&1; then
+    echo "this machine cannot run 32-bit code ($loader: $("$loader" --version 2>&1 | tail -1))"
+  fi
+}
+# Where PROGRAM is 32-bit and cannot run here, the test is skipped (ctest's
+# SKIP_RETURN_CODE) rather than failed.
 require_runnable() {
   [[ $(pe_format "$1") == pei-i386 ]] || return 0
-  /usr/lib/wine/wine --version >/dev/null 2>&1 && return
-  echo "skipped: $(basename "$1") is a 32-bit program, and this machine cannot" \
-    "run 32-bit code (/usr/lib/wine/wine: $(/usr/lib/wine/wine --version 2>&1 | tail -1))" >&2
+  local reason
+  reason=$(x86_unavailable_reason)
+  [[ -n $reason ]] || return 0
+  echo "skipped: $(basename "$1") is a 32-bit program, and $reason" >&2
   exit 77
 }
 winepath() { "$wine" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
