@@ -17,6 +17,7 @@ using test::kSystemEnvironment;
 using test::kUserEnvironment;
 using test::RawValue;
 using test::TextBytes;
+using namespace std::string_view_literals;
 
 struct RunResult {
   DWORD status = 0xDEAD;
@@ -35,6 +36,8 @@ class SemilistRunTest : public ::testing::TestWithParam<const wchar_t*> {
   void TearDown() override {
     test::DeleteRaw(HKEY_CURRENT_USER, kUserEnvironment, name_);
     test::DeleteRaw(HKEY_LOCAL_MACHINE, kSystemEnvironment, name_);
+    test::DeleteRaw(HKEY_CURRENT_USER, test::kUserOwners, name_);
+    test::DeleteRaw(HKEY_LOCAL_MACHINE, test::kSystemOwners, name_);
   }
 
   RunResult Run(const std::vector<std::wstring>& arguments) {
@@ -95,6 +98,13 @@ TEST_P(SemilistRunTest, UsageErrorsTouchNothing) {
       {L"/broadcas"},
       {L"-broadcast"},
       {L"/broadcast", L"/user", name_, L"x"},
+      {L"/broadcast", L"/owner:A"},
+      {L"/append", L"/user", name_, L"x", L"/owner:"},
+      {L"/append", L"/user", name_, L"x", L"/owner"},
+      {L"/append", L"/user", name_, L"x", L"-owner:A"},
+      {L"/append", L"/user", name_, L"x", L"/owner:A", L"/owner:B"},
+      {L"/append", L"/user", name_, L"", L"/owner:A"},
+      {L"/remove", L"/user", name_, L"a;b", L"/owner:A"},
   };
   for (const auto& arguments : misuses) {
     const RunResult result = Run(arguments);
@@ -103,6 +113,85 @@ TEST_P(SemilistRunTest, UsageErrorsTouchNothing) {
   }
   EXPECT_EQ(test::Snapshot(HKEY_CURRENT_USER, kUserEnvironment), user);
   EXPECT_EQ(test::Snapshot(HKEY_LOCAL_MACHINE, kSystemEnvironment), system);
+}
+
+TEST_P(SemilistRunTest, OwnedEditsRemoveOnlyWhatNoOneElseNeeds) {
+  struct Scope {
+    HKEY root;
+    const wchar_t *key, *owners, *name;
+  };
+  for (const Scope& scope :
+       {Scope{HKEY_CURRENT_USER, kUserEnvironment, test::kUserOwners, L"/user"},
+        Scope{HKEY_LOCAL_MACHINE, kSystemEnvironment, test::kSystemOwners,
+              L"/system"}}) {
+    const auto list = [&] {
+      return test::ReadRaw(scope.root, scope.key, name_);
+    };
+    const auto record = [&] {
+      return test::ReadRaw(scope.root, scope.owners, name_);
+    };
+    const auto owned = [&](const wchar_t* action, const wchar_t* item,
+                           const wchar_t* owner) {
+      ExpectDone(Run({action, scope.name, name_, item, owner}));
+    };
+    // Plain runs never make the key that owned runs keep their claims in.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(scope.root, L"Software", 0,
+                            KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key),
+              ERROR_SUCCESS);
+    RegDeleteTreeW(key, L"semilist");
+    RegCloseKey(key);
+    ExpectDone(Append(L"C:\\Tools", scope.name));
+    ExpectDone(Remove(L"C:\\Tools", scope.name));
+    EXPECT_EQ(RegOpenKeyExW(scope.root, L"Software\\semilist", 0,
+                            KEY_READ | KEY_WOW64_64KEY, &key),
+              ERROR_FILE_NOT_FOUND);
+
+    // The user's own entry, in another case, outlives an install and its
+    // uninstall, and the list comes back byte for byte.
+    const RawValue before{REG_SZ, TextBytes(L"a;C:\\Tools;b")};
+    test::WriteRaw(scope.root, scope.key, name_, before.type, before.data);
+    owned(L"/append", L"c:\\TOOLS", L"/owner:{A}");
+    EXPECT_EQ(record(), (RawValue{REG_MULTI_SZ,
+                                  TextBytes(std::wstring(L"semilist owners 1\0"
+                                                         L"found c:\\TOOLS\0"
+                                                         L"owner {A}\0\0"sv),
+                                            false)}));
+    owned(L"/remove", L"C:\\Tools", L"/owner:{A}");
+    EXPECT_EQ(list(), before) << scope.name;
+    EXPECT_FALSE(record()) << scope.name;
+
+    // Two products share an entry, or a major upgrade installs {B} before
+    // it removes {A}: the entry stays until its last owner goes. A remove by
+    // an owner that never claimed it changes nothing.
+    owned(L"/append", L"C:\\Shared", L"/owner:{A}");
+    owned(L"/PREPEND", L"C:\\Shared", L"/OWNER:{B}");
+    owned(L"/remove", L"C:\\Shared", L"/owner:{a}");
+    owned(L"/remove", L"C:\\Shared", L"/owner:{A}");
+    EXPECT_EQ(list(),
+              (RawValue{REG_SZ, TextBytes(L"C:\\Shared;a;C:\\Tools;b")}))
+        << scope.name;
+    owned(L"/remove", L"C:\\Shared", L"/owner:{B}");
+    EXPECT_EQ(list(), before) << scope.name;
+    EXPECT_FALSE(record()) << scope.name;
+
+    // A record this version cannot read is never replaced, nor the list.
+    for (const RawValue& unreadable :
+         {RawValue{REG_DWORD, {1, 0, 0, 0}},
+          RawValue{REG_MULTI_SZ, TextBytes(std::wstring(
+                                     L"semilist owners 2\0added x\0\0"sv))}}) {
+      test::WriteRaw(scope.root, scope.owners, name_, unreadable.type,
+                     unreadable.data);
+      for (const wchar_t* action : {L"/append", L"/remove"}) {
+        const RunResult result =
+            Run({action, scope.name, name_, L"C:\\Tools", L"/owner:{A}"});
+        EXPECT_EQ(result.status, 2u) << scope.name;
+        EXPECT_EQ(result.broadcasts, 0);
+      }
+      EXPECT_EQ(record(), unreadable);
+      EXPECT_EQ(list(), before);
+    }
+  }
 }
 
 TEST_P(SemilistRunTest, SwitchesIgnoreAsciiCase) {

@@ -10,11 +10,14 @@ namespace semilist::test {
 const wchar_t kUserEnvironment[] = L"Environment";
 const wchar_t kSystemEnvironment[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+const wchar_t kUserOwners[] = L"Software\\semilist\\Owners";
+const wchar_t kSystemOwners[] = L"SOFTWARE\\semilist\\Owners";
 
 void PrintTo(const RawValue& value, std::ostream* out) {
   *out << "type " << value.type << ", " << value.data.size() << " bytes: ";
   const std::size_t shown = std::min<std::size_t>(value.data.size(), 80);
-  if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) {
+  if (value.type == REG_SZ || value.type == REG_EXPAND_SZ ||
+      value.type == REG_MULTI_SZ) {
     for (std::size_t i = 0; i + 1 < shown; i += 2) {
       const unsigned unit = value.data[i] | (value.data[i + 1] << 8);
       if (unit >= 0x20 && unit < 0x7F) {
@@ -44,7 +47,8 @@ std::optional<RawValue> ReadRaw(HKEY root, const std::wstring& subKey,
   // RegQueryValueExW, unlike RegGetValueW, hands back the stored bytes
   // exactly, without adding a terminator.
   HKEY key = nullptr;
-  LSTATUS status = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ, &key);
+  LSTATUS status =
+      RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key);
   if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
   EXPECT_EQ(status, ERROR_SUCCESS);
   RawValue value;
@@ -66,14 +70,26 @@ std::optional<RawValue> ReadRaw(HKEY root, const std::wstring& subKey,
 
 void WriteRaw(HKEY root, const std::wstring& subKey, const std::wstring& name,
               DWORD type, const std::vector<BYTE>& data) {
-  ASSERT_EQ(RegSetKeyValueW(root, subKey.c_str(), name.c_str(), type,
-                            data.data(), static_cast<DWORD>(data.size())),
+  HKEY key = nullptr;
+  ASSERT_EQ(
+      RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0,
+                      KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(key, name.c_str(), 0, type, data.data(),
+                           static_cast<DWORD>(data.size())),
             ERROR_SUCCESS);
+  RegCloseKey(key);
 }
 
 void DeleteRaw(HKEY root, const std::wstring& subKey,
                const std::wstring& name) {
-  const LSTATUS status = RegDeleteKeyValueW(root, subKey.c_str(), name.c_str());
+  HKEY key = nullptr;
+  LSTATUS status = RegOpenKeyExW(root, subKey.c_str(), 0,
+                                 KEY_SET_VALUE | KEY_WOW64_64KEY, &key);
+  if (status == ERROR_SUCCESS) {
+    status = RegDeleteValueW(key, name.c_str());
+    RegCloseKey(key);
+  }
   EXPECT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND);
 }
 

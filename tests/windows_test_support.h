@@ -14,6 +14,9 @@ namespace semilist::test {
 
 extern const wchar_t kUserEnvironment[];
 extern const wchar_t kSystemEnvironment[];
+// Where owned edits keep their claims.
+extern const wchar_t kUserOwners[];
+extern const wchar_t kSystemOwners[];
 
 struct RawValue {
   DWORD type = REG_NONE;
@@ -30,6 +33,8 @@ void PrintTo(const RawValue& value, std::ostream* out);
 std::vector<BYTE> TextBytes(const std::wstring& text, bool withNul = true);
 RawValue ExpandString(const std::wstring& text);
 
+// All three see the 64-bit registry, as the x64 program does, also in an
+// x86 test; a key that is missing reads as no value.
 std::optional<RawValue> ReadRaw(HKEY root, const std::wstring& subKey,
                                 const std::wstring& name);
 void WriteRaw(HKEY root, const std::wstring& subKey, const std::wstring& name,

@@ -7,6 +7,7 @@
 
 #include "front_end/broadcast.h"
 #include "front_end/edit_lock.h"
+#include "owners/owner_record.h"
 #include "path_list/path_list.h"
 #include "registry/registry.h"
 
@@ -21,6 +22,15 @@ const wchar_t* const EnvironmentKeyPaths[] = {
     L"Environment",
     L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment",
 };
+
+// Where owned edits keep their claims, by Scope: not under an Environment
+// key, where every value becomes an environment variable. Always the 64-bit
+// view, so that the x86 and x64 programs share one record.
+const wchar_t* const OwnerKeyPaths[] = {
+    L"Software\\semilist\\Owners",
+    L"SOFTWARE\\semilist\\Owners",
+};
+constexpr REGSAM kOwnerView = KEY_WOW64_64KEY;
 
 HKEY RootKey(Scope scope) {
   return scope == Scope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
@@ -50,6 +60,22 @@ bool ParseScope(std::wstring_view word, Scope& scope) {
   return true;
 }
 
+bool ParseOwner(std::wstring_view word, std::wstring& owner) {
+  constexpr std::wstring_view prefix = L"/owner:";
+  if (word.size() <= prefix.size() ||
+      !EqualsNoCase(word.substr(0, prefix.size()), prefix)) {
+    return false;
+  }
+  owner = word.substr(prefix.size());
+  return true;
+}
+
+// A claim must name one piece of the list: an empty item is never a piece,
+// and one with a separator would add pieces that its removal cannot find.
+bool IsOneListPiece(std::wstring_view item) {
+  return !item.empty() && item.find(L';') == std::wstring_view::npos;
+}
+
 // Long enough for any number of queued runs, each of which takes
 // milliseconds; short enough that a stuck installer fails visibly.
 constexpr DWORD kLockTimeoutMs = 30000;
@@ -66,33 +92,33 @@ DWORD StoredType(DWORD foundType, const std::wstring& edited) {
   return REG_EXPAND_SZ;
 }
 
-// Reads, edits and stores the value; the caller holds the edit lock.
-ExitStatus EditValue(Action action, HKEY root, const std::wstring& subKey,
-                     const std::wstring& name, const std::wstring& item) {
-  // Only a value that is not there counts as the empty list. Going on after
-  // any other failure would store the item alone, or delete the value, and
-  // lose the user's whole list.
-  std::wstring current;
-  DWORD type = REG_NONE;
+// Only a value that is not there counts as the empty list. Going on after
+// any other failure would store the item alone, or delete the value, and
+// lose the user's whole list.
+bool ReadList(HKEY root, const std::wstring& subKey, const std::wstring& name,
+              std::wstring& current, DWORD& type) {
   LSTATUS status = ERROR_SUCCESS;
-  if (!ReadRegistryString(root, subKey, name, current, type, status) &&
-      !IsNotFound(status)) {
-    return kUnreadable;
-  }
+  return ReadRegistryString(root, subKey, name, current, type, status) ||
+         IsNotFound(status);
+}
 
-  std::wstring edited;
+std::wstring EditList(Action action, const std::wstring& current,
+                      const std::wstring& item) {
   switch (action) {
     case Action::Append:
-      edited = AppendToList(current, item);
-      break;
+      return AppendToList(current, item);
     case Action::Prepend:
-      edited = PrependToList(current, item);
-      break;
+      return PrependToList(current, item);
     case Action::Remove:
-      edited = RemoveFromList(current, item);
       break;
   }
+  return RemoveFromList(current, item);
+}
 
+ExitStatus StoreList(Action action, HKEY root, const std::wstring& subKey,
+                     const std::wstring& name, const std::wstring& edited,
+                     DWORD foundType) {
+  LSTATUS status = ERROR_SUCCESS;
   if (action == Action::Remove && edited.empty()) {
     // Removing from a value that is not there is already done.
     return DeleteRegistryValue(root, subKey, name, status) || IsNotFound(status)
@@ -100,9 +126,96 @@ ExitStatus EditValue(Action action, HKEY root, const std::wstring& subKey,
                : kStoreFailed;
   }
   return WriteRegistryString(root, subKey, name, edited,
-                             StoredType(type, edited), status)
+                             StoredType(foundType, edited), status)
              ? kDone
              : kStoreFailed;
+}
+
+// A record that is not there holds no claims; one that cannot be read or
+// understood must not be replaced, or every claim in it would be lost.
+bool ReadOwners(HKEY root, const std::wstring& subKey, const std::wstring& name,
+                OwnerRecord& record) {
+  std::wstring data;
+  DWORD type = REG_NONE;
+  LSTATUS status = ERROR_SUCCESS;
+  if (!ReadRegistryData(root, subKey, name, kOwnerView, data, type, status)) {
+    return IsNotFound(status);
+  }
+  return type == REG_MULTI_SZ && ParseOwnerRecord(data, record);
+}
+
+bool StoreOwners(HKEY root, const std::wstring& subKey,
+                 const std::wstring& name, const OwnerRecord& record) {
+  LSTATUS status = ERROR_SUCCESS;
+  if (record.empty()) {
+    return DeleteRegistryValue(root, subKey, name, status, kOwnerView) ||
+           IsNotFound(status);
+  }
+  return WriteRegistryMultiString(root, subKey, name, kOwnerView,
+                                  FormatOwnerRecord(record), status);
+}
+
+// Reads, edits and stores the value; the caller holds the edit lock.
+ExitStatus EditValue(Action action, Scope scope, const std::wstring& name,
+                     const std::wstring& item) {
+  const HKEY root = RootKey(scope);
+  const std::wstring subKey = EnvironmentKeyPaths[static_cast<int>(scope)];
+  std::wstring current;
+  DWORD type = REG_NONE;
+  if (!ReadList(root, subKey, name, current, type)) return kUnreadable;
+  return StoreList(action, root, subKey, name, EditList(action, current, item),
+                   type);
+}
+
+// As EditValue, keeping `owner`'s claim on the item, so that a removal takes
+// out only what no other owner needs and what was not there before. A claim
+// is stored before its item is added, and dropped after its item is removed:
+// a run that dies between the two leaves a stale claim, never a lost entry.
+ExitStatus EditOwnedValue(Action action, Scope scope, const std::wstring& name,
+                          const std::wstring& item, const std::wstring& owner) {
+  const HKEY root = RootKey(scope);
+  const std::wstring subKey = EnvironmentKeyPaths[static_cast<int>(scope)];
+  const std::wstring ownerKey = OwnerKeyPaths[static_cast<int>(scope)];
+  std::wstring current;
+  DWORD type = REG_NONE;
+  OwnerRecord record;
+  if (!ReadList(root, subKey, name, current, type) ||
+      !ReadOwners(root, ownerKey, name, record)) {
+    return kUnreadable;
+  }
+
+  if (action != Action::Remove) {
+    const bool claimed =
+        ClaimItem(record, item, owner, ListHolds(current, item));
+    if (claimed && !StoreOwners(root, ownerKey, name, record)) {
+      return kStoreFailed;
+    }
+    const ExitStatus status = StoreList(action, root, subKey, name,
+                                        EditList(action, current, item), type);
+    // The item was not added, so neither is the claim: releasing a claim
+    // just made puts the record back as it was. Should that store fail
+    // too, the stale claim only keeps the item when the owner lets go.
+    if (status != kDone && claimed) {
+      ReleaseClaim(record, item, owner);
+      StoreOwners(root, ownerKey, name, record);
+    }
+    return status;
+  }
+
+  switch (ReleaseClaim(record, item, owner)) {
+    case Release::NotClaimed:
+      return kDone;
+    case Release::RemoveItem: {
+      const ExitStatus status = StoreList(action, root, subKey, name,
+                                          RemoveFromList(current, item), type);
+      if (status != kDone) return status;
+      break;
+    }
+    case Release::StillClaimed:
+    case Release::KeepItem:
+      break;
+  }
+  return StoreOwners(root, ownerKey, name, record) ? kDone : kStoreFailed;
 }
 
 }  // namespace
@@ -117,8 +230,12 @@ int RunSemilist(int argc, const wchar_t* const argv[]) {
 
   Action action{};
   Scope scope{};
-  if (argc != 5 || !ParseAction(argv[1], action) ||
+  std::wstring owner;
+  if ((argc != 5 && argc != 6) || !ParseAction(argv[1], action) ||
       !ParseScope(argv[2], scope)) {
+    return kUsageError;
+  }
+  if (argc == 6 && (!ParseOwner(argv[5], owner) || !IsOneListPiece(argv[4]))) {
     return kUsageError;
   }
 
@@ -131,8 +248,8 @@ int RunSemilist(int argc, const wchar_t* const argv[]) {
       scope == Scope::User ? CurrentAccountSid() : std::wstring();
   if (!lock.Acquire(account, kLockTimeoutMs)) return kLockTimedOut;
   const ExitStatus status =
-      EditValue(action, RootKey(scope),
-                EnvironmentKeyPaths[static_cast<int>(scope)], argv[3], argv[4]);
+      owner.empty() ? EditValue(action, scope, argv[3], argv[4])
+                    : EditOwnedValue(action, scope, argv[3], argv[4], owner);
   // A slow listener can hold up the broadcast for seconds; the next run
   // need not wait for that.
   lock.Release();

@@ -13,7 +13,7 @@ enum ExitStatus : int {
 };
 
 // argv[0] is the program path; argv[1..4] are action, scope, name, item,
-// or argv[1] alone is /broadcast.
+// and an optional argv[5] /owner:TOKEN; or argv[1] alone is /broadcast.
 int RunSemilist(int argc, const wchar_t* const argv[]);
 
 }  // namespace semilist

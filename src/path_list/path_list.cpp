@@ -93,6 +93,14 @@ std::wstring PrependToList(const std::wstring& listText,
   return text;
 }
 
+bool ListHolds(const std::wstring& listText, const std::wstring& item) {
+  bool holds = false;
+  ForEachPiece(listText, kSeparator, [&](std::wstring_view piece) {
+    holds = holds || EqualsNoCase(piece, item);
+  });
+  return holds;
+}
+
 std::wstring RemoveFromList(const std::wstring& listText,
                             const std::wstring& item) {
   std::wstring text;

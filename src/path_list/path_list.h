@@ -39,6 +39,9 @@ std::wstring AppendToList(const std::wstring& listText,
 std::wstring PrependToList(const std::wstring& listText,
                            const std::wstring& item);
 
+// True when a piece of the list equals `item`.
+bool ListHolds(const std::wstring& listText, const std::wstring& item);
+
 // The normalised list without its first piece equal to `item`.
 std::wstring RemoveFromList(const std::wstring& listText,
                             const std::wstring& item);

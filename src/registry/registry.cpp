@@ -25,35 +25,31 @@ bool CheckText(DWORD type, LSTATUS& status) {
   return false;
 }
 
-}  // namespace
-
-bool IsNotFound(LSTATUS status) {
-  return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND;
-}
-
-bool ReadRegistryString(HKEY root, const std::wstring& subKey,
-                        const std::wstring& valueName, std::wstring& text,
-                        DWORD& foundType, LSTATUS& status) {
+// Fetches the value's data into `buffer`, sized to its first answer, and
+// sets `bytes` to what the platform returned; `type` is the value's type.
+bool QueryValueData(HKEY root, const std::wstring& subKey,
+                    const std::wstring& valueName, REGSAM view,
+                    std::vector<wchar_t>& buffer, DWORD& bytes, DWORD& type,
+                    LSTATUS& status) {
   // KEY_READ would add the rights to list and watch subkeys, which a key
   // whose permissions delegate only "Query Value" refuses.
   RegistryKey key;
-  status =
-      RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE, key.Receive());
+  status = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | view,
+                         key.Receive());
   if (status != ERROR_SUCCESS) return false;
 
   // A non-null buffer with a size of 0 makes a value with data answer
   // ERROR_MORE_DATA with its size, while an empty value answers success.
-  DWORD type = REG_NONE;
   BYTE probe = 0;
   DWORD size = 0;
   status = RegQueryValueExW(key.Handle(), valueName.c_str(), nullptr, &type,
                             &probe, &size);
-  if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return false;
-  if (!CheckText(type, status)) return false;
   if (status == ERROR_SUCCESS) {
-    foundType = type;
+    buffer.clear();
+    bytes = 0;
     return true;
   }
+  if (status != ERROR_MORE_DATA) return false;
 
   // n bytes of data get a buffer of n + 1 code units, zeroed, so the bytes
   // the platform returns always end inside it. The query is allowed n + 1
@@ -65,13 +61,29 @@ bool ReadRegistryString(HKEY root, const std::wstring& subKey,
     status = ERROR_MORE_DATA;
     return false;
   }
-  std::vector<wchar_t> buffer(static_cast<std::size_t>(units), L'\0');
-  size = static_cast<DWORD>(units);
+  buffer.assign(static_cast<std::size_t>(units), L'\0');
+  bytes = static_cast<DWORD>(units);
   status = RegQueryValueExW(key.Handle(), valueName.c_str(), nullptr, &type,
-                            reinterpret_cast<BYTE*>(buffer.data()), &size);
-  if (status != ERROR_SUCCESS) return false;
-  // The value may have been replaced by another type between the queries.
-  if (!CheckText(type, status)) return false;
+                            reinterpret_cast<BYTE*>(buffer.data()), &bytes);
+  return status == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool IsNotFound(LSTATUS status) {
+  return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND;
+}
+
+bool ReadRegistryString(HKEY root, const std::wstring& subKey,
+                        const std::wstring& valueName, std::wstring& text,
+                        DWORD& foundType, LSTATUS& status) {
+  std::vector<wchar_t> buffer;
+  DWORD size = 0;
+  DWORD type = REG_NONE;
+  if (!QueryValueData(root, subKey, valueName, 0, buffer, size, type, status) ||
+      !CheckText(type, status)) {
+    return false;
+  }
 
   // Only whole code units of what was returned count: an odd last byte is
   // dropped, and the text ends at the first NUL if there is one. NULs may pad
@@ -84,8 +96,28 @@ bool ReadRegistryString(HKEY root, const std::wstring& subKey,
     status = ERROR_UNSUPPORTED_TYPE;
     return false;
   }
-  text.assign(begin, nul);
+  if (size > 0) text.assign(begin, nul);
   foundType = type;
+  return true;
+}
+
+bool ReadRegistryData(HKEY root, const std::wstring& subKey,
+                      const std::wstring& valueName, REGSAM view,
+                      std::wstring& data, DWORD& type, LSTATUS& status) {
+  std::vector<wchar_t> buffer;
+  DWORD size = 0;
+  DWORD found = REG_NONE;
+  if (!QueryValueData(root, subKey, valueName, view, buffer, size, found,
+                      status)) {
+    return false;
+  }
+  // Half a code unit is not data that this program wrote.
+  if (size % sizeof(wchar_t) != 0) {
+    status = ERROR_INVALID_DATA;
+    return false;
+  }
+  data.assign(buffer.data(), size / sizeof(wchar_t));
+  type = found;
   return true;
 }
 
@@ -118,10 +150,32 @@ bool WriteRegistryString(HKEY root, const std::wstring& subKey,
   return status == ERROR_SUCCESS;
 }
 
-bool DeleteRegistryValue(HKEY root, const std::wstring& subKey,
-                         const std::wstring& valueName, LSTATUS& status) {
+bool WriteRegistryMultiString(HKEY root, const std::wstring& subKey,
+                              const std::wstring& valueName, REGSAM view,
+                              const std::wstring& data, LSTATUS& status) {
+  const std::uint64_t bytes = std::uint64_t{data.size()} * sizeof(wchar_t);
+  if (bytes > std::numeric_limits<DWORD>::max()) {
+    status = ERROR_INVALID_PARAMETER;
+    return false;
+  }
+  // No security attributes: the new keys inherit their parent's permissions.
   RegistryKey key;
-  status = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_SET_VALUE, key.Receive());
+  status =
+      RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_SET_VALUE | view, nullptr, key.Receive(), nullptr);
+  if (status != ERROR_SUCCESS) return false;
+  status = RegSetValueExW(key.Handle(), valueName.c_str(), 0, REG_MULTI_SZ,
+                          reinterpret_cast<const BYTE*>(data.data()),
+                          static_cast<DWORD>(bytes));
+  return status == ERROR_SUCCESS;
+}
+
+bool DeleteRegistryValue(HKEY root, const std::wstring& subKey,
+                         const std::wstring& valueName, LSTATUS& status,
+                         REGSAM view) {
+  RegistryKey key;
+  status = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_SET_VALUE | view,
+                         key.Receive());
   if (status != ERROR_SUCCESS) return false;
   status = RegDeleteValueW(key.Handle(), valueName.c_str());
   return status == ERROR_SUCCESS;
