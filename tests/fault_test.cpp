@@ -15,6 +15,7 @@
 
 #include "front_end/edit_lock.h"
 #include "front_end/front_end.h"
+#include "path_list/path_list.h"
 #include "registry/registry.h"
 #include "windows_test_support.h"
 
@@ -28,6 +29,7 @@ struct Faults {
   std::optional<LSTATUS> remove;
   std::optional<DWORD> wait;
   std::vector<DWORD> mutexErrors;  // one per failing creation, in order
+  int failingCall = 0;  // the registry call, counted from 1, that fails
 };
 
 struct Counts {
@@ -35,12 +37,18 @@ struct Counts {
   std::vector<REGSAM> accesses;  // asked for by every open, in order
   int closes = 0;
   int queries = 0;
+  int calls = 0;  // registry calls but closes
   int broadcasts = 0;
   std::vector<std::wstring> mutexNames;
 };
 
 Faults g_faults;
 Counts g_counts;
+
+std::optional<LSTATUS> NthCallFails() {
+  if (++g_counts.calls == g_faults.failingCall) return ERROR_ACCESS_DENIED;
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -51,6 +59,9 @@ LSTATUS WINAPI __real_RegQueryValueExW(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE,
 LSTATUS WINAPI __real_RegSetValueExW(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*,
                                      DWORD);
 LSTATUS WINAPI __real_RegDeleteValueW(HKEY, LPCWSTR);
+LSTATUS WINAPI __real_RegCreateKeyExW(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD,
+                                      REGSAM, LPSECURITY_ATTRIBUTES, PHKEY,
+                                      LPDWORD);
 LSTATUS WINAPI __real_RegCloseKey(HKEY);
 HANDLE WINAPI __real_CreateMutexExW(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD,
                                     DWORD);
@@ -59,6 +70,7 @@ DWORD WINAPI __real_WaitForSingleObject(HANDLE, DWORD);
 LSTATUS WINAPI __wrap_RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options,
                                     REGSAM access, PHKEY key) {
   g_counts.accesses.push_back(access);
+  if (auto status = NthCallFails()) return *status;
   if (g_faults.open) {
     if (auto status = g_faults.open(access)) return *status;
   }
@@ -72,6 +84,7 @@ LSTATUS WINAPI __wrap_RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved,
                                        LPDWORD type, LPBYTE data,
                                        LPDWORD size) {
   const int number = ++g_counts.queries;
+  if (auto status = NthCallFails()) return *status;
   if (g_faults.query) {
     if (auto status = g_faults.query(number)) return *status;
   }
@@ -80,13 +93,29 @@ LSTATUS WINAPI __wrap_RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved,
 
 LSTATUS WINAPI __wrap_RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved,
                                      DWORD type, const BYTE* data, DWORD size) {
+  if (auto status = NthCallFails()) return *status;
   if (g_faults.set) return *g_faults.set;
   return __real_RegSetValueExW(key, name, reserved, type, data, size);
 }
 
 LSTATUS WINAPI __wrap_RegDeleteValueW(HKEY key, LPCWSTR name) {
+  if (auto status = NthCallFails()) return *status;
   if (g_faults.remove) return *g_faults.remove;
   return __real_RegDeleteValueW(key, name);
+}
+
+LSTATUS WINAPI __wrap_RegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD reserved,
+                                      LPWSTR className, DWORD options,
+                                      REGSAM access,
+                                      LPSECURITY_ATTRIBUTES attributes,
+                                      PHKEY key, LPDWORD disposition) {
+  g_counts.accesses.push_back(access);
+  if (auto status = NthCallFails()) return *status;
+  const LSTATUS status =
+      __real_RegCreateKeyExW(root, subKey, reserved, className, options, access,
+                             attributes, key, disposition);
+  if (status == ERROR_SUCCESS) ++g_counts.opens;
+  return status;
 }
 
 LSTATUS WINAPI __wrap_RegCloseKey(HKEY key) {
@@ -138,6 +167,7 @@ class FaultTest : public ::testing::Test {
   void TearDown() override {
     g_faults = Faults{};
     test::DeleteRaw(HKEY_CURRENT_USER, kUserEnvironment, name_);
+    test::DeleteRaw(HKEY_CURRENT_USER, test::kUserOwners, name_);
     EXPECT_EQ(g_counts.opens, g_counts.closes) << "a key was left open";
   }
 
@@ -352,6 +382,64 @@ TEST_F(FaultTest, LockMutexGrantsOnlySystemAdministratorsAndItsAccount) {
     LocalFree(sddl);
     LocalFree(descriptor);
     CloseHandle(mutex);
+  }
+}
+
+TEST_F(FaultTest, OwnedEditsLoseNoEntryWhicheverRegistryCallFails) {
+  // A user's own entry, and an installer's that a second owner shares,
+  // through two installs and their uninstalls. Each step is run with each
+  // of its registry calls failing in turn, then retried, as an installer
+  // would; then the rest follow.
+  struct Step {
+    const wchar_t *action, *item, *owner;
+    const wchar_t* needed;  // must be in the list after the step, whatever
+  };
+  const Step steps[] = {
+      {L"/append", L"c:\\tools", L"/owner:A", L"C:\\Tools"},
+      {L"/append", L"C:\\New", L"/owner:A", L"C:\\Tools"},
+      {L"/prepend", L"C:\\New", L"/owner:B", L"C:\\Tools"},
+      {L"/remove", L"C:\\New", L"/owner:A", L"C:\\New"},
+      {L"/remove", L"C:\\Tools", L"/owner:A", L"C:\\Tools"},
+      {L"/remove", L"C:\\New", L"/owner:B", L"C:\\Tools"},
+  };
+  const std::wstring before = L"C:\\Tools;b";
+  const auto step = [&](const Step& s) {
+    const wchar_t* const argv[] = {L"semilist.exe", s.action, L"/user",
+                                   name_.c_str(),   s.item,   s.owner};
+    return RunSemilist(6, argv);
+  };
+  const auto holds = [&](const wchar_t* item) {
+    const auto stored = Stored();
+    return stored && ListHolds(std::wstring(reinterpret_cast<const wchar_t*>(
+                                   stored->data.data())),
+                               item);
+  };
+  for (std::size_t failing = 0; failing < std::size(steps); ++failing) {
+    for (int call = 1;; ++call) {
+      test::DeleteRaw(HKEY_CURRENT_USER, test::kUserOwners, name_);
+      Store(before);
+      for (std::size_t i = 0; i < failing; ++i)
+        ASSERT_EQ(step(steps[i]), kDone);
+      g_counts = Counts{};
+      g_faults.failingCall = call;
+      const int status = step(steps[failing]);
+      g_faults = Faults{};
+      const std::string what =
+          "step " + std::to_string(failing) + ", call " + std::to_string(call);
+      EXPECT_TRUE(holds(steps[failing].needed)) << what;
+      if (g_counts.calls < call) {
+        EXPECT_EQ(status, kDone) << what;
+        break;
+      }
+      EXPECT_NE(status, kDone) << what;
+      for (std::size_t i = failing; i < std::size(steps); ++i) {
+        EXPECT_EQ(step(steps[i]), kDone) << what;
+        EXPECT_TRUE(holds(steps[i].needed)) << what << ", then " << i;
+      }
+      EXPECT_EQ(Stored(), test::ExpandString(before)) << what;
+      EXPECT_FALSE(test::ReadRaw(HKEY_CURRENT_USER, test::kUserOwners, name_))
+          << what;
+    }
   }
 }
 
