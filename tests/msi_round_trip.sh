@@ -1,6 +1,7 @@
 #!/bin/bash
 # A real MSI, built from the WiX example, puts its bin folder on the system
-# PATH with semilist and takes it off on uninstall. An install that fails,
+# PATH with semilist and takes it off on uninstall, unless it was there
+# before the install. An install that fails,
 # in semilist or in a later action, leaves PATH and Program Files as they
 # were.
 set -euo pipefail
@@ -39,7 +40,19 @@ expected="REG_EXPAND_SZ $original_path;$instdir\\bin"
 echo "installed: PATH gained '$instdir\\bin' at the end, as REG_EXPAND_SZ"
 msiexec /x "$msi"
 expect_as_before "the uninstall"
+expect_no_claim "the uninstall"
 echo "uninstalled: the machine's Environment key is back, byte for byte"
+
+# The same entry, already on PATH before the install, is not the install's
+# to take away.
+start_with_entry "$instdir\\bin"
+msiexec /i "$msi"
+msiexec /x "$msi"
+expect_as_before "an uninstall, with the entry on PATH before the install"
+expect_no_claim "the uninstall"
+echo "an entry that was on PATH before the install is still there after the uninstall"
+set_path REG_EXPAND_SZ "$original_path"
+export_key "$machine_key" "$work/before.reg"
 
 set_path REG_DWORD 7
 if msiexec /i "$msi"; then fail "the install succeeded although semilist failed"; fi
@@ -51,4 +64,5 @@ set_path REG_EXPAND_SZ "$original_path"
 
 if msiexec /i "$failing"; then fail "the install succeeded although it failed"; fi
 expect_as_before "an install that failed after the PATH edit"
+expect_no_claim "an install that failed after the PATH edit"
 echo "an install that failed after the PATH edit rolled the edit back"

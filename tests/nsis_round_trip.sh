@@ -41,7 +41,17 @@ echo "installed twice: PATH gained '$instdir\\bin' once, at the end"
 /usr/lib/wine/wineserver -w
 expect_key_as_before "uninstalling"
 [[ ! -e $installed/semilist.exe ]] || fail "the uninstaller left semilist.exe behind"
+expect_no_claim "uninstalling"
 echo "uninstalled: the machine's Environment key is back, byte for byte"
+
+# An entry that was on PATH before the install stays after the uninstall.
+start_with_entry "$instdir\\bin"
+"$wine" "$installer" /S
+"$wine" "$instdir\\uninstall.exe" /S
+/usr/lib/wine/wineserver -w
+expect_key_as_before "uninstalling, with the entry on PATH before the install"
+echo "an entry that was on PATH before the install is still there after the uninstall"
+set_path REG_EXPAND_SZ "$original_path"
 
 # A failing semilist stops the installer with a non-zero status, and PATH is
 # left as it was.

@@ -60,3 +60,17 @@ expect_key_as_before() {
     fail "after $1, the machine's Environment key differs"
   fi
 }
+
+# Fails, naming WHAT, if an owned edit's claim on the machine's PATH is left.
+expect_no_claim() {
+  if "$wine" reg query 'HKLM\SOFTWARE\semilist\Owners' /v PATH >/dev/null 2>&1; then
+    fail "after $1, a claim on PATH is left"
+  fi
+}
+
+# Puts an entry on the machine's PATH before an install, as a user might
+# have, and takes the key as it then is for expect_key_as_before.
+start_with_entry() {
+  set_path REG_EXPAND_SZ "$original_path;$1"
+  export_key "$machine_key" "$path_work/before.reg"
+}

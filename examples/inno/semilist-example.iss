@@ -14,8 +14,13 @@
   #define SemilistExe "..\..\build\windows\semilist.exe"
 #endif
 
+; Names the installed product, and so owns the PATH entry: semilist keeps
+; the entry while any owner still claims it, and removes it on uninstall
+; only if this install added it.
+#define AppId "semilist-inno-setup-example"
+
 [Setup]
-AppId=semilist-inno-setup-example
+AppId={#AppId}
 AppName=semilist Inno Setup example
 AppVersion=0.1.0
 AppPublisher=semilist example
@@ -44,13 +49,15 @@ var
   SetupExitCode: Integer;
 
 { Runs semilist hidden and returns its exit status, or -1 when it could not
-  be started; semilist itself prints nothing. }
+  be started; semilist itself prints nothing. ExpandConstant turns the
+  doubled brace of an AppId such as {{GUID} into one. }
 function RunSemilist(Action: String): Integer;
 var
   Status: Integer;
 begin
   if not Exec(ExpandConstant('{app}\semilist.exe'),
-              Action + ' /system PATH "' + ExpandConstant('{app}\bin') + '"',
+              Action + ' /system PATH "' + ExpandConstant('{app}\bin') +
+              '" ' + ExpandConstant('/owner:{#AppId}'),
               '', SW_HIDE, ewWaitUntilTerminated, Status) then
   begin
     Log('Could not start semilist.exe: ' + SysErrorMessage(Status));

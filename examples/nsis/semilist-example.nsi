@@ -24,6 +24,11 @@ Target ${TARGET}
   !define OUTFILE "semilist-example-setup.exe"
 !endif
 
+; The name of this product's uninstall key, and so of the installed
+; instance: semilist keeps the PATH entry while any owner still claims it,
+; and removes it on uninstall only if this install added it.
+!define OWNER "semilist-example"
+
 Name "semilist example"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\semilist example"
@@ -40,7 +45,7 @@ SetCompressor /SOLID lzma
 !macro RunSemilist ACTION
   ; Installed for all users into Program Files, so the machine's PATH, not
   ; one account's, is the one to edit.
-  nsExec::Exec '"$INSTDIR\semilist.exe" ${ACTION} /system PATH "$INSTDIR\bin"'
+  nsExec::Exec '"$INSTDIR\semilist.exe" ${ACTION} /system PATH "$INSTDIR\bin" /owner:${OWNER}'
   Pop $0
   ${If} $0 == "error"
     MessageBox MB_OK|MB_ICONSTOP "Could not start semilist.exe." /SD IDOK
