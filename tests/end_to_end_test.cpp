@@ -218,6 +218,34 @@ TEST_P(SemilistRunTest, BroadcastAloneTouchesNoValueAndTakesNoLock) {
   EXPECT_EQ(test::Snapshot(HKEY_LOCAL_MACHINE, kSystemEnvironment), system);
 }
 
+TEST_P(SemilistRunTest, KeepsOnlyAConsoleThatItShares) {
+  // Asked while its broadcast waits for this thread's window, which does
+  // not answer until WaitForSemilist, for up to 5 seconds.
+  const auto hasConsole = [](HANDLE process) {
+    FreeConsole();
+    const bool attached = AttachConsole(GetProcessId(process)) != FALSE;
+    FreeConsole();
+    return attached;
+  };
+  // As a GUI program starts it: with a console window of its own.
+  HANDLE own = test::StartSemilist({L"/broadcast"}, nullptr, GetParam(),
+                                   CREATE_NEW_CONSOLE);
+  bool kept = true;
+  for (int i = 0; i < 30 && kept; ++i) {
+    Sleep(100);
+    kept = hasConsole(own);
+  }
+  EXPECT_FALSE(kept);
+  EXPECT_EQ(test::WaitForSemilist(own), 0u);
+
+  // As a shell starts it: the console it shares stays.
+  AllocConsole();
+  HANDLE shared = test::StartSemilist({L"/broadcast"}, nullptr, GetParam());
+  Sleep(1000);
+  EXPECT_TRUE(hasConsole(shared));
+  EXPECT_EQ(test::WaitForSemilist(shared), 0u);
+}
+
 TEST_P(SemilistRunTest, AppendCreatesThenExtendsTheValue) {
   ExpectDone(Append(L"C:\\a"));
   EXPECT_EQ(UserValue(), ExpandString(L"C:\\a"));
@@ -448,27 +476,28 @@ TEST_P(RelayTest, EveryUserSessionHearsTheBroadcastOfAStoredEdit) {
     const wchar_t* fault;
     std::vector<std::wstring> arguments;
     DWORD status;
-    int broadcasts;  // this session's, then one from each child
-    const char* started;
+    int broadcasts;   // this session's, and one from each child
+    const char* log;  // the children started, then session 0's broadcast
   };
-  const char* const both = "started 1\nstarted 2\n";
+  const char* const both =
+      "started 1 breakaway\nstarted 2 breakaway\nbroadcast\n";
+  const std::vector<std::wstring> append = {L"/append", L"/user", name_, L"y"};
   const Case cases[] = {
       {"append", L"", {L"/append", L"/user", name_, L"x"}, 0, 3, both},
       {"remove", L"", {L"/remove", L"/user", name_, L"x"}, 0, 3, both},
       {"broadcast", L"", {L"/broadcast"}, 0, 3, both},
       {"BROADCAST", L"", {L"/BROADCAST"}, 0, 3, both},
-      {"privilege refused",
-       L"privilege",
-       {L"/append", L"/user", name_, L"y"},
-       0,
-       1,
-       ""},
+      {"privilege refused", L"privilege", append, 0, 1, "broadcast\n"},
+      {"only the session privilege held", L"quota", append, 0, 3, both},
+      {"job forbids breakaway", L"no-breakaway", append, 0, 3,
+       "started 1\nstarted 2\nbroadcast\n"},
+      {"every start fails", L"start-all", append, 0, 1, "broadcast\n"},
       {"session 1 fails",
        L"start-1",
        {L"/append", L"/user", name_, L"z"},
        0,
        2,
-       "started 2\n"},
+       "started 2 breakaway\nbroadcast\n"},
       {"usage error", L"", {L"/broadcast", L"x"}, 1, 0, ""},
       {"unreadable", L"", {L"/append", L"/user", unreadable, L"x"}, 2, 0, ""},
       {"lock held", L"", {L"/append", L"/system", name_, L"x"}, 4, 0, ""},
@@ -478,8 +507,20 @@ TEST_P(RelayTest, EveryUserSessionHearsTheBroadcastOfAStoredEdit) {
     const RunResult result = Run(c.arguments);
     EXPECT_EQ(result.status, c.status) << c.what;
     EXPECT_EQ(result.broadcasts, c.broadcasts) << c.what;
-    EXPECT_EQ(Started(), c.started) << c.what;
+    EXPECT_EQ(Started(), c.log) << c.what;
   }
+  SetEnvironmentVariableW(L"SEMILIST_SEAM_FAULT", nullptr);
+  // Held by someone who may rename it, the image cannot be held for the
+  // relay, which then starts nothing.
+  HANDLE image = CreateFileW(test::SiblingPath(GetParam()).c_str(), DELETE,
+                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(image, INVALID_HANDLE_VALUE);
+  const RunResult held = Run(append);
+  CloseHandle(image);
+  EXPECT_EQ(held.status, 0u);
+  EXPECT_EQ(held.broadcasts, 1);
+  EXPECT_EQ(Started(), "broadcast\n");
   CloseHandle(squatter);
   test::DeleteRaw(HKEY_CURRENT_USER, kUserEnvironment, unreadable);
   EXPECT_EQ(UserValue(), ExpandString(L"y;z"));

@@ -48,7 +48,8 @@ std::wstring QuoteArgument(const std::wstring& argument) {
 }
 
 HANDLE StartSemilist(const std::vector<std::wstring>& arguments,
-                     HANDLE* suspendedThread, const wchar_t* program) {
+                     HANDLE* suspendedThread, const wchar_t* program,
+                     DWORD flags) {
   std::wstring commandLine = QuoteArgument(SiblingPath(program));
   for (const std::wstring& argument : arguments) {
     commandLine += L" " + QuoteArgument(argument);
@@ -56,7 +57,7 @@ HANDLE StartSemilist(const std::vector<std::wstring>& arguments,
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  const DWORD flags = suspendedThread != nullptr ? CREATE_SUSPENDED : 0;
+  if (suspendedThread != nullptr) flags |= CREATE_SUSPENDED;
   // Rarely, under Wine, a new process dies in Wine's own start-up, before any
   // code of the program runs, and CreateProcessW fails with
   // ERROR_INTERNAL_ERROR; only then is it started again.

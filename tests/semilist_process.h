@@ -17,10 +17,10 @@ std::wstring QuoteArgument(const std::wstring& argument);
 // test executable, with exactly these arguments. Returns the process handle,
 // or null after a test failure. With `suspendedThread`, the process starts
 // suspended and its main thread's handle is stored there, for the caller to
-// resume and close.
+// resume and close. `flags` are further creation flags.
 HANDLE StartSemilist(const std::vector<std::wstring>& arguments,
                      HANDLE* suspendedThread = nullptr,
-                     const wchar_t* program = L"semilist.exe");
+                     const wchar_t* program = L"semilist.exe", DWORD flags = 0);
 
 // The names of the edit locks: the machine's, and this account's.
 std::wstring MachineLockName();

@@ -2,10 +2,17 @@
 // product's sources, compiled without dllimport and linked with --wrap so
 // that the session calls come here. It believes it runs in session 0, with
 // sessions {0 disconnected, 1 active, 2 disconnected, 3 connected, 65536
-// listening}; token and process calls go on to Wine's real ones.
+// listening}; token and process calls go on to Wine's real ones. A start
+// is refused unless SeIncreaseQuotaPrivilege and SeAssignPrimaryToken-
+// Privilege were enabled, where they are held.
 //   SEMILIST_SEAM_FAULT  "privilege": SeTcbPrivilege is not held;
-//                        "start-1": the start in session 1 fails
-//   SEMILIST_SEAM_LOG    file that gets "started N" for each child started
+//                        "quota": only SeTcbPrivilege is held;
+//                        "start-1": the start in session 1 fails;
+//                        "start-all": every start fails;
+//                        "no-breakaway": the job forbids breaking away
+//   SEMILIST_SEAM_LOG    file that gets "started N" for each child started,
+//                        with " breakaway" where it broke away from the
+//                        job, and "broadcast" for session 0's own broadcast
 #include <windows.h>
 // After windows.h, which it needs.
 #include <wtsapi32.h>
@@ -36,6 +43,7 @@ void Log(const char* line) {
 }
 
 std::map<HANDLE, DWORD> g_tokenSessions;
+int g_startPrivileges = 0;  // how many of the two were enabled
 
 BOOL WINAPI FakeEnumerateSessions(HANDLE, DWORD, DWORD,
                                   WTS_SESSION_INFOW** sessions, DWORD* count) {
@@ -60,6 +68,8 @@ BOOL WINAPI __real_AdjustTokenPrivileges(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD,
                                          PTOKEN_PRIVILEGES, PDWORD);
 BOOL WINAPI __real_SetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID,
                                        DWORD);
+LRESULT WINAPI __real_SendMessageTimeoutW(HWND, UINT, WPARAM, LPARAM, UINT,
+                                          UINT, PDWORD_PTR);
 BOOL WINAPI __real_CreateProcessAsUserW(HANDLE, LPCWSTR, LPWSTR,
                                         LPSECURITY_ATTRIBUTES,
                                         LPSECURITY_ATTRIBUTES, BOOL, DWORD,
@@ -91,11 +101,17 @@ BOOL WINAPI __wrap_AdjustTokenPrivileges(HANDLE token, BOOL disableAll,
                                          PTOKEN_PRIVILEGES state, DWORD size,
                                          PTOKEN_PRIVILEGES previous,
                                          PDWORD returned) {
-  if (Faulted(L"privilege")) {
+  LUID tcb{};
+  LookupPrivilegeValueW(nullptr, SE_TCB_NAME, &tcb);
+  const LUID& luid = state->Privileges[0].Luid;
+  const bool isTcb =
+      luid.LowPart == tcb.LowPart && luid.HighPart == tcb.HighPart;
+  if (Faulted(L"privilege") || (!isTcb && Faulted(L"quota"))) {
     // As for an account that lacks the privilege: success, and a warning.
     SetLastError(ERROR_NOT_ALL_ASSIGNED);
     return TRUE;
   }
+  if (!isTcb) ++g_startPrivileges;
   return __real_AdjustTokenPrivileges(token, disableAll, state, size, previous,
                                       returned);
 }
@@ -120,8 +136,14 @@ BOOL WINAPI __wrap_CreateProcessAsUserW(HANDLE token, LPCWSTR application,
   // However the relay goes wrong, a child starts no children of its own.
   const bool relayedAgain = _wgetenv(kSession) != nullptr;
   if (relayedAgain) Log("relayed again");
-  if (relayedAgain || (session == 1 && Faulted(L"start-1"))) {
+  const bool breakaway = (flags & CREATE_BREAKAWAY_FROM_JOB) != 0;
+  if (relayedAgain || (session == 1 && Faulted(L"start-1")) ||
+      Faulted(L"start-all") || (breakaway && Faulted(L"no-breakaway"))) {
     SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (g_startPrivileges < 2 && !Faulted(L"quota")) {
+    SetLastError(ERROR_PRIVILEGE_NOT_HELD);
     return FALSE;
   }
   SetEnvironmentVariableW(kSession, std::to_wstring(session).c_str());
@@ -129,7 +151,19 @@ BOOL WINAPI __wrap_CreateProcessAsUserW(HANDLE token, LPCWSTR application,
       token, application, commandLine, processAttributes, threadAttributes,
       inherit, flags, environment, directory, startup, process);
   SetEnvironmentVariableW(kSession, nullptr);
-  if (started) Log(("started " + std::to_string(session)).c_str());
+  if (started) {
+    Log(("started " + std::to_string(session) + (breakaway ? " breakaway" : ""))
+            .c_str());
+  }
   return started;
+}
+
+LRESULT WINAPI __wrap_SendMessageTimeoutW(HWND window, UINT message,
+                                          WPARAM wParam, LPARAM lParam,
+                                          UINT flags, UINT timeout,
+                                          PDWORD_PTR result) {
+  if (_wgetenv(kSession) == nullptr) Log("broadcast");
+  return __real_SendMessageTimeoutW(window, message, wParam, lParam, flags,
+                                    timeout, result);
 }
 }

@@ -35,26 +35,33 @@ void SendToThisSession() {
 
 // Services, deployment agents and their installs run in session 0, which no
 // user signs in to since Vista, so a broadcast from there reaches no one.
-bool InSessionZero() {
+bool RunsInSessionZero() {
   DWORD session = 1;
   return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0;
 }
 
-// Putting a token into another session needs SeTcbPrivilege, which
-// LocalSystem holds but has to enable.
-bool EnableSessionPrivilege(HANDLE token) {
+// Enables one privilege. AdjustTokenPrivileges succeeds also when the token
+// lacks it, and tells so only through the last error.
+bool EnablePrivilege(HANDLE token, const wchar_t* name) {
   TOKEN_PRIVILEGES privileges{};
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  if (!LookupPrivilegeValueW(nullptr, SE_TCB_NAME,
-                             &privileges.Privileges[0].Luid)) {
-    return false;
-  }
-  // It succeeds also when the token lacks the privilege, and tells so only
-  // through the last error.
-  return AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr,
+  return LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) &&
+         AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr,
                                nullptr) &&
          GetLastError() == ERROR_SUCCESS;
+}
+
+// Putting a token into another session needs SeTcbPrivilege, which
+// LocalSystem holds but has to enable. CreateProcessAsUserW is documented
+// to need SeIncreaseQuotaPrivilege as well, and SeAssignPrimaryTokenPrivilege
+// where the token is not assignable; they are enabled where held, and
+// missing them is left for the start to report.
+bool EnableRelayPrivileges(HANDLE token) {
+  if (!EnablePrivilege(token, SE_TCB_NAME)) return false;
+  EnablePrivilege(token, SE_INCREASE_QUOTA_NAME);
+  EnablePrivilege(token, SE_ASSIGNPRIMARYTOKEN_NAME);
+  return true;
 }
 
 template <typename Function>
@@ -146,42 +153,53 @@ HANDLE StartInSession(HANDLE ownToken, DWORD session, const std::wstring& image,
   startup.cb = sizeof startup;
   startup.lpDesktop = desktop;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessAsUserW(duplicate, image.c_str(), commandLine.data(),
-                            nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                            directory.c_str(), &startup, &process)) {
+  const auto start = [&](DWORD flags) {
+    return CreateProcessAsUserW(duplicate, image.c_str(), commandLine.data(),
+                                nullptr, nullptr, FALSE, flags, nullptr,
+                                directory.c_str(), &startup, &process);
+  };
+  // A job's processes all run in one session, and a child starts in its
+  // parent's job, so from inside a job (Task Scheduler's, an agent's) the
+  // start fails unless the child breaks away. A job may forbid that, and
+  // then says ERROR_ACCESS_DENIED; without a job, the plain start works.
+  if (!start(CREATE_NO_WINDOW | CREATE_BREAKAWAY_FROM_JOB) &&
+      (GetLastError() != ERROR_ACCESS_DENIED || !start(CREATE_NO_WINDOW))) {
     return nullptr;
   }
   CloseHandle(process.hThread);
   return process.hProcess;
 }
 
-// Has every user session sent the broadcast. A step that fails skips that
-// session, or the relay, and is not reported: the edit is stored already.
-void RelayToUserSessions() {
+// Starts a child that broadcasts in every user session, and returns them;
+// a step that fails skips that session, or the relay, and is not reported:
+// the edit is stored already.
+std::vector<OwnedHandle> StartRelays(const std::wstring& image) {
+  std::vector<OwnedHandle> children;
   HANDLE own = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(),
                         TOKEN_ADJUST_PRIVILEGES | TOKEN_DUPLICATE | TOKEN_QUERY,
                         &own)) {
-    return;
+    return children;
   }
   const OwnedHandle ownToken(own, CloseHandle);
-  if (!EnableSessionPrivilege(own)) return;
+  if (!EnableRelayPrivileges(own)) return children;
   const std::vector<DWORD> sessions = UserSessions();
-  if (sessions.empty()) return;
-  const std::wstring image = OwnImage();
   const std::wstring directory = SystemDirectory();
-  if (image.empty() || directory.empty()) return;
+  if (directory.empty()) return children;
 
   // Every child starts before any is waited for: a terminal server can have
   // hundreds of sessions, and each child can take seconds.
-  std::vector<OwnedHandle> owners;
-  std::vector<HANDLE> children;
   for (DWORD session : sessions) {
     if (HANDLE child = StartInSession(own, session, image, directory)) {
-      owners.emplace_back(child, CloseHandle);
-      children.push_back(child);
+      children.emplace_back(child, CloseHandle);
     }
   }
+  return children;
+}
+
+void WaitForRelays(const std::vector<OwnedHandle>& owners) {
+  std::vector<HANDLE> children;
+  for (const OwnedHandle& child : owners) children.push_back(child.get());
   // One wait takes at most 64 handles, so they are waited for in groups,
   // against one deadline for all.
   const ULONGLONG deadline = GetTickCount64() + kRelayWaitMs;
@@ -198,10 +216,34 @@ void RelayToUserSessions() {
 
 }  // namespace
 
-void BroadcastEnvironmentChange() {
+RelayImage::RelayImage() : inSessionZero_(RunsInSessionZero()) {
+  if (!inSessionZero_) return;
+  std::wstring path = OwnImage();
+  if (path.empty()) return;
+  // No FILE_SHARE_WRITE or FILE_SHARE_DELETE: while this handle is open, no
+  // one can write the file or rename it away; and where someone already
+  // holds it so, the open fails and there is no relay.
+  file_ = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file_ != INVALID_HANDLE_VALUE) path_ = std::move(path);
+}
+
+RelayImage::~RelayImage() {
+  if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+}
+
+void BroadcastEnvironmentChange(const RelayImage& image) {
+  if (!image.InSessionZero()) {
+    SendToThisSession();
+    return;
+  }
+  // The users' sessions first: session 0's own windows can hold the local
+  // broadcast up for seconds, and no user sees them. A relayed child runs in
+  // a user session, so it never relays again.
+  std::vector<OwnedHandle> children;
+  if (!image.Path().empty()) children = StartRelays(image.Path());
   SendToThisSession();
-  // A relayed child runs in a user session, so it never relays again.
-  if (InSessionZero()) RelayToUserSessions();
+  WaitForRelays(children);
 }
 
 }  // namespace semilist

@@ -1,12 +1,38 @@
 // Telling the programs that listen for it that the environment changed.
 #pragma once
 
+#include <windows.h>
+
+#include <string>
+
 namespace semilist {
 
+// In session 0, holds this program's own image file open, shared for
+// reading only, from the start of the run until the relay has started its
+// children: while it is held, no one can write the file, or rename it and
+// put another program at its path for the relay to start as LocalSystem.
+// Outside session 0 it holds nothing.
+class RelayImage {
+ public:
+  RelayImage();
+  RelayImage(const RelayImage&) = delete;
+  RelayImage& operator=(const RelayImage&) = delete;
+  ~RelayImage();
+
+  bool InSessionZero() const { return inSessionZero_; }
+  // The path to relay with, or empty when the file could not be held.
+  const std::wstring& Path() const { return path_; }
+
+ private:
+  bool inSessionZero_ = false;
+  std::wstring path_;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+};
+
 // Sends WM_SETTINGCHANGE "Environment" to this session's top-level windows.
-// From session 0, where no user's desktop is, it also has the broadcast sent
-// in every session where a user is signed in. Reports nothing: a listener
-// that misses it changes nothing about the run.
-void BroadcastEnvironmentChange();
+// From session 0, where no user's desktop is, it first has the broadcast
+// sent in every session where a user is signed in. Reports nothing: a
+// listener that misses it changes nothing about the run.
+void BroadcastEnvironmentChange(const RelayImage& image);
 
 }  // namespace semilist

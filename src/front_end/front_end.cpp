@@ -221,10 +221,12 @@ ExitStatus EditOwnedValue(Action action, Scope scope, const std::wstring& name,
 }  // namespace
 
 int RunSemilist(int argc, const wchar_t* const argv[]) {
+  // From the start, so that the program the relay starts is this one.
+  const RelayImage image;
   // Sent on its own, for what edits the environment without telling anyone:
   // an MSI's Environment table run from session 0, or with a reboot pending.
   if (argc == 2 && EqualsNoCase(argv[1], L"/broadcast")) {
-    BroadcastEnvironmentChange();
+    BroadcastEnvironmentChange(image);
     return kDone;
   }
 
@@ -254,7 +256,7 @@ int RunSemilist(int argc, const wchar_t* const argv[]) {
   // need not wait for that.
   lock.Release();
 
-  if (status != kUnreadable) BroadcastEnvironmentChange();
+  if (status != kUnreadable) BroadcastEnvironmentChange(image);
   return status;
 }
 

@@ -16,5 +16,12 @@ void __verbose_terminate_handler() {
 }  // namespace __gnu_cxx
 
 int wmain(int argc, wchar_t* argv[]) {
+  // A console program started by a GUI program, such as an installer, gets a
+  // console window of its own, owned by its account: as LocalSystem, its
+  // menus and dialogs are a way to a SYSTEM shell. semilist writes to no
+  // stream, so it lets go of a console that no other process shares; one
+  // that it shares with a shell stays.
+  DWORD processes[2];
+  if (GetConsoleProcessList(processes, 2) == 1) FreeConsole();
   return semilist::RunSemilist(argc, argv);
 }
