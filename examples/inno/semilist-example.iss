@@ -50,7 +50,7 @@ var
 
 { Runs semilist hidden and returns its exit status, or -1 when it could not
   be started; semilist itself prints nothing. ExpandConstant turns the
-  doubled brace of an AppId such as {{GUID} into one. }
+  doubled opening brace of a GUID AppId into one. }
 function RunSemilist(Action: String): Integer;
 var
   Status: Integer;
