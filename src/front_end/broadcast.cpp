@@ -216,8 +216,8 @@ void WaitForRelays(const std::vector<OwnedHandle>& owners) {
 
 }  // namespace
 
-RelayImage::RelayImage() : inSessionZero_(RunsInSessionZero()) {
-  if (!inSessionZero_) return;
+RelayImage::RelayImage() {
+  if (!RunsInSessionZero()) return;
   std::wstring path = OwnImage();
   if (path.empty()) return;
   // No FILE_SHARE_WRITE or FILE_SHARE_DELETE: while this handle is open, no
@@ -233,10 +233,6 @@ RelayImage::~RelayImage() {
 }
 
 void BroadcastEnvironmentChange(const RelayImage& image) {
-  if (!image.InSessionZero()) {
-    SendToThisSession();
-    return;
-  }
   // The users' sessions first: session 0's own windows can hold the local
   // broadcast up for seconds, and no user sees them. A relayed child runs in
   // a user session, so it never relays again.

@@ -11,7 +11,7 @@ namespace semilist {
 // reading only, from the start of the run until the relay has started its
 // children: while it is held, no one can write the file, or rename it and
 // put another program at its path for the relay to start as LocalSystem.
-// Outside session 0 it holds nothing.
+// Outside session 0 it holds nothing, and there is no relay.
 class RelayImage {
  public:
   RelayImage();
@@ -19,12 +19,11 @@ class RelayImage {
   RelayImage& operator=(const RelayImage&) = delete;
   ~RelayImage();
 
-  bool InSessionZero() const { return inSessionZero_; }
-  // The path to relay with, or empty when the file could not be held.
+  // The path to relay with; empty outside session 0, or when the file could
+  // not be held.
   const std::wstring& Path() const { return path_; }
 
  private:
-  bool inSessionZero_ = false;
   std::wstring path_;
   HANDLE file_ = INVALID_HANDLE_VALUE;
 };

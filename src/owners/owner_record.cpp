@@ -56,7 +56,6 @@ bool ParseOwnerRecord(const std::wstring& data, OwnerRecord& record) {
     } else if (StartsWith(line, kAdded) || StartsWith(line, kFound)) {
       std::wstring item(line.substr(kAdded.size()));
       if (item.empty() || FindClaim(parsed, item) != nullptr) return false;
-      if (!parsed.empty() && parsed.back().owners.empty()) return false;
       parsed.push_back({std::move(item), StartsWith(line, kFound), {}});
     } else if (StartsWith(line, kOwner) && !parsed.empty()) {
       std::wstring owner(line.substr(kOwner.size()));
@@ -67,7 +66,11 @@ bool ParseOwnerRecord(const std::wstring& data, OwnerRecord& record) {
       return false;
     }
   }
-  if (!parsed.empty() && parsed.back().owners.empty()) return false;
+  if (std::any_of(parsed.begin(), parsed.end(), [](const ClaimedItem& claim) {
+        return claim.owners.empty();
+      })) {
+    return false;
+  }
   record = std::move(parsed);
   return true;
 }
