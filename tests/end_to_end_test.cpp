@@ -105,6 +105,9 @@ TEST_P(SemilistRunTest, UsageErrorsTouchNothing) {
       {L"/append", L"/user", name_, L"x", L"/owner:A", L"/owner:B"},
       {L"/append", L"/user", name_, L"", L"/owner:A"},
       {L"/remove", L"/user", name_, L"a;b", L"/owner:A"},
+      {L"/contains", L"/user", name_},
+      {L"/contain", L"/user", name_, L"a"},
+      {L"/contains", L"/user", name_, L"", L"/owner:A"},
   };
   for (const auto& arguments : misuses) {
     const RunResult result = Run(arguments);
@@ -192,6 +195,75 @@ TEST_P(SemilistRunTest, OwnedEditsRemoveOnlyWhatNoOneElseNeeds) {
       EXPECT_EQ(list(), before);
     }
   }
+}
+
+TEST_P(SemilistRunTest, ContainsFindsWholePiecesAndWritesNothing) {
+  ExpectDone(Run({L"/append", L"/user", name_, L"C:\\Owned", L"/owner:{A}"}));
+  const std::wstring list = L"C:\\Tools;%SystemRoot%;C:\\Owned";
+  struct Case {
+    const char* what;
+    DWORD type;  // REG_NONE: no value
+    std::wstring data;
+    const wchar_t* item;
+    std::wstring owner;
+    DWORD status;
+  };
+  const Case cases[] = {
+      {"another case", REG_SZ, list, L"c:\\TOOLS", L"", 0},
+      {"a reference, unexpanded", REG_EXPAND_SZ, list, L"%systemroot%", L"", 0},
+      {"absent", REG_SZ, list, L"C:\\Other", L"", 5},
+      {"a substring", REG_SZ, list, L"C:\\Tool", L"", 5},
+      {"a longer piece", REG_SZ, L"C:\\Tools2", L"C:\\Tools", L"", 5},
+      {"a trailing backslash", REG_SZ, list, L"C:\\Tools\\", L"", 5},
+      {"no value", REG_NONE, L"", L"C:\\Tools", L"", 5},
+      {"claimed by its owner", REG_SZ, list, L"c:\\owned", L"/owner:{A}", 0},
+      {"an owner that never claimed it", REG_SZ, list, L"C:\\Owned",
+       L"/owner:{B}", 5},
+      {"listed, but not claimed", REG_SZ, list, L"C:\\Tools", L"/owner:{A}", 5},
+      {"claimed, but no longer listed", REG_SZ, L"C:\\Tools", L"C:\\Owned",
+       L"/owner:{A}", 5},
+      {"REG_MULTI_SZ", REG_MULTI_SZ, std::wstring(L"C:\\Tools\0\0", 10),
+       L"C:\\Tools", L"", 2},
+      {"a tail after a NUL", REG_SZ, std::wstring(L"C:\\a\0C:\\Tools", 12),
+       L"C:\\Tools", L"", 2},
+  };
+  for (const Case& c : cases) {
+    test::DeleteRaw(HKEY_CURRENT_USER, kUserEnvironment, name_);
+    if (c.type != REG_NONE) SetUserValue(c.type, TextBytes(c.data));
+    const auto before = test::Snapshot(HKEY_CURRENT_USER, kUserEnvironment);
+    const auto claims =
+        test::ReadRaw(HKEY_CURRENT_USER, test::kUserOwners, name_);
+    std::vector<std::wstring> arguments = {L"/CONTAINS", L"/user", name_,
+                                           c.item};
+    if (!c.owner.empty()) arguments.push_back(c.owner);
+    const RunResult result = Run(arguments);
+    EXPECT_EQ(result.status, c.status) << c.what;
+    EXPECT_EQ(result.broadcasts, 0) << c.what;
+    EXPECT_EQ(test::Snapshot(HKEY_CURRENT_USER, kUserEnvironment), before)
+        << c.what;
+    EXPECT_EQ(test::ReadRaw(HKEY_CURRENT_USER, test::kUserOwners, name_),
+              claims)
+        << c.what;
+  }
+  // Asking with an owner creates no record, and one that cannot be read is
+  // an unreadable run, as for an edit.
+  SetUserValue(REG_SZ, TextBytes(list));
+  test::DeleteRaw(HKEY_CURRENT_USER, test::kUserOwners, name_);
+  EXPECT_EQ(
+      Run({L"/contains", L"/user", name_, L"C:\\Tools", L"/owner:{A}"}).status,
+      5u);
+  EXPECT_FALSE(test::ReadRaw(HKEY_CURRENT_USER, test::kUserOwners, name_));
+  test::WriteRaw(HKEY_CURRENT_USER, test::kUserOwners, name_, REG_DWORD,
+                 {1, 0, 0, 0});
+  EXPECT_EQ(
+      Run({L"/contains", L"/user", name_, L"C:\\Tools", L"/owner:{A}"}).status,
+      2u);
+  // The machine's list needs no administrator to be read; under Wine every
+  // process is one, so only the answer shows here.
+  test::WriteRaw(HKEY_LOCAL_MACHINE, kSystemEnvironment, name_, REG_SZ,
+                 TextBytes(L"C:\\Machine"));
+  EXPECT_EQ(Run({L"/contains", L"/system", name_, L"c:\\machine"}).status, 0u);
+  EXPECT_EQ(Run({L"/contains", L"/system", name_, L"C:\\Tools"}).status, 5u);
 }
 
 TEST_P(SemilistRunTest, SwitchesIgnoreAsciiCase) {
@@ -498,6 +570,7 @@ TEST_P(RelayTest, EveryUserSessionHearsTheBroadcastOfAStoredEdit) {
        0,
        2,
        "started 2 breakaway\nbroadcast\n"},
+      {"contains", L"", {L"/contains", L"/user", name_, L"y"}, 0, 0, ""},
       {"usage error", L"", {L"/broadcast", L"x"}, 1, 0, ""},
       {"unreadable", L"", {L"/append", L"/user", unreadable, L"x"}, 2, 0, ""},
       {"lock held", L"", {L"/append", L"/system", name_, L"x"}, 4, 0, ""},

@@ -218,7 +218,8 @@ TEST_F(FaultTest, UnreadableValueIsNeverOverwritten) {
       {"second query fails", QueryFails(2, ERROR_ACCESS_DENIED)},
   };
   for (const Case& c : cases) {
-    for (const wchar_t* action : {L"/append", L"/remove"}) {
+    // A read that fails never answers "not listed".
+    for (const wchar_t* action : {L"/append", L"/remove", L"/contains"}) {
       Store(L"C:\\a;C:\\b");
       g_counts = Counts{};
       g_faults = c.faults;
@@ -332,6 +333,13 @@ TEST_F(FaultTest, LockNameHeldBySomeoneElseStopsTheRun) {
   EXPECT_EQ(g_counts.opens, 0);
   EXPECT_EQ(g_counts.broadcasts, 0);
   EXPECT_EQ(Stored(), test::ExpandString(L"a"));
+  // A reader whose rights do not reach the lock reads without it.
+  for (DWORD error : {ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE}) {
+    g_counts.mutexNames.clear();
+    g_faults.mutexErrors = {error};
+    EXPECT_EQ(Run(L"/contains", L"A"),
+              error == ERROR_ACCESS_DENIED ? kDone : kLockTimedOut);
+  }
 }
 
 TEST_F(FaultTest, LockFallsBackToTheSessionThenToNone) {

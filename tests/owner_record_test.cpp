@@ -78,6 +78,9 @@ TEST(OwnerRecord, ClaimsAndReleases) {
   };
   for (const Case& c : releases) {
     OwnerRecord record = Record(c.before);
+    EXPECT_EQ(IsClaimedBy(record, c.item, c.owner),
+              c.expected != r(Release::NotClaimed))
+        << c.what;
     EXPECT_EQ(static_cast<int>(ReleaseClaim(record, c.item, c.owner)),
               c.expected)
         << c.what;

@@ -56,7 +56,8 @@ std::wstring CurrentAccountSid() {
   return text;
 }
 
-bool EditLock::Acquire(const std::wstring& accountSid, DWORD timeoutMs) {
+bool EditLock::Acquire(const std::wstring& accountSid, DWORD timeoutMs,
+                       bool readOnly) {
   std::wstring security = kLockSecurity;
   std::wstring suffix;
   if (!accountSid.empty()) {
@@ -79,7 +80,10 @@ bool EditLock::Acquire(const std::wstring& accountSid, DWORD timeoutMs) {
     // under that name, means someone else holds it; going on, or moving to
     // a name that other sessions do not share, would let them switch the
     // lock off unseen.
+    // A standard user cannot open the machine's lock while an elevated run
+    // has it open; such a reader reads unlocked.
     const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED && readOnly) return true;
     if (error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_HANDLE) {
       return false;
     }

@@ -25,8 +25,10 @@ class EditLock {
   // with an account's SID, on that account's environment. False when it
   // could not be had in time, or when someone else holds its name. Where no
   // mutex can be created at all, the run goes on unlocked and this returns
-  // true.
-  bool Acquire(const std::wstring& accountSid, DWORD timeoutMs);
+  // true; so does a reader whose rights do not reach the lock, since a read
+  // can lose nothing.
+  bool Acquire(const std::wstring& accountSid, DWORD timeoutMs,
+               bool readOnly = false);
   void Release();
 
  private:

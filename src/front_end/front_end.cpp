@@ -14,7 +14,7 @@
 namespace semilist {
 namespace {
 
-enum class Action { Append, Prepend, Remove };
+enum class Action { Append, Prepend, Remove, Contains };
 enum class Scope { User, System };
 
 // Indexed by Scope; the root key is chosen by the same scope.
@@ -43,6 +43,8 @@ bool ParseAction(std::wstring_view word, Action& action) {
     action = Action::Prepend;
   } else if (EqualsNoCase(word, L"/remove")) {
     action = Action::Remove;
+  } else if (EqualsNoCase(word, L"/contains")) {
+    action = Action::Contains;
   } else {
     return false;
   }
@@ -110,6 +112,7 @@ std::wstring EditList(Action action, const std::wstring& current,
     case Action::Prepend:
       return PrependToList(current, item);
     case Action::Remove:
+    case Action::Contains:
       break;
   }
   return RemoveFromList(current, item);
@@ -218,6 +221,26 @@ ExitStatus EditOwnedValue(Action action, Scope scope, const std::wstring& name,
   return StoreOwners(root, ownerKey, name, record) ? kDone : kStoreFailed;
 }
 
+// Whether the list holds a piece that /append would take for `item`, and,
+// with an owner, whether that owner claims it. Writes nothing.
+ExitStatus FindInValue(Scope scope, const std::wstring& name,
+                       const std::wstring& item, const std::wstring& owner) {
+  const HKEY root = RootKey(scope);
+  std::wstring current;
+  DWORD type = REG_NONE;
+  OwnerRecord record;
+  if (!ReadList(root, EnvironmentKeyPaths[static_cast<int>(scope)], name,
+                current, type) ||
+      (!owner.empty() &&
+       !ReadOwners(root, OwnerKeyPaths[static_cast<int>(scope)], name,
+                   record))) {
+    return kUnreadable;
+  }
+  const bool found = ListHolds(current, item) &&
+                     (owner.empty() || IsClaimedBy(record, item, owner));
+  return found ? kDone : kNotListed;
+}
+
 }  // namespace
 
 int RunSemilist(int argc, const wchar_t* const argv[]) {
@@ -248,7 +271,10 @@ int RunSemilist(int argc, const wchar_t* const argv[]) {
   EditLock lock;
   const std::wstring account =
       scope == Scope::User ? CurrentAccountSid() : std::wstring();
-  if (!lock.Acquire(account, kLockTimeoutMs)) return kLockTimedOut;
+  const bool readOnly = action == Action::Contains;
+  if (!lock.Acquire(account, kLockTimeoutMs, readOnly)) return kLockTimedOut;
+  // Under the lock, so that it never sees half of an owned edit.
+  if (readOnly) return FindInValue(scope, argv[3], argv[4], owner);
   const ExitStatus status =
       owner.empty() ? EditValue(action, scope, argv[3], argv[4])
                     : EditOwnedValue(action, scope, argv[3], argv[4], owner);

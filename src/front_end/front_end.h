@@ -10,10 +10,12 @@ enum ExitStatus : int {
   kUnreadable = 2,  // the existing value could not be read or is not text
   kStoreFailed = 3,
   kLockTimedOut = 4,  // the edit lock could not be had; nothing done
+  kNotListed = 5,     // /contains only: the list does not hold the item
 };
 
-// argv[0] is the program path; argv[1..4] are action, scope, name, item,
-// and an optional argv[5] /owner:TOKEN; or argv[1] alone is /broadcast.
+// argv[0] is the program path; argv[1..4] are action (or /contains), scope,
+// name, item, and an optional argv[5] /owner:TOKEN; or argv[1] alone is
+// /broadcast.
 int RunSemilist(int argc, const wchar_t* const argv[]);
 
 }  // namespace semilist

@@ -104,6 +104,13 @@ bool ClaimItem(OwnerRecord& record, const std::wstring& item,
   return true;
 }
 
+bool IsClaimedBy(const OwnerRecord& record, const std::wstring& item,
+                 const std::wstring& owner) {
+  return std::any_of(record.begin(), record.end(), [&](const ClaimedItem& c) {
+    return EqualsNoCase(c.item, item) && Holds(c.owners, owner);
+  });
+}
+
 Release ReleaseClaim(OwnerRecord& record, const std::wstring& item,
                      const std::wstring& owner) {
   ClaimedItem* claim = FindClaim(record, item);

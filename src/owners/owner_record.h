@@ -32,6 +32,10 @@ std::wstring FormatOwnerRecord(const OwnerRecord& record);
 bool ClaimItem(OwnerRecord& record, const std::wstring& item,
                const std::wstring& owner, bool listHolds);
 
+// True when `owner` claims `item`.
+bool IsClaimedBy(const OwnerRecord& record, const std::wstring& item,
+                 const std::wstring& owner);
+
 enum class Release {
   NotClaimed,    // the owner never claimed the item: nothing changes
   StillClaimed,  // the owner was dropped, others still need the item
