@@ -13,3 +13,4 @@ set(CMAKE_CXX_FLAGS_INIT
 # -pthread puts winpthread after libgcc_eh, which needs it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT
     "-pthread -fuse-ld=/usr/bin/x86_64-w64-mingw32-ld -L${mingw_gcc}")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT ${CMAKE_EXE_LINKER_FLAGS_INIT})

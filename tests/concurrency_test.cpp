@@ -139,5 +139,50 @@ TEST_F(ConcurrencyTest, LockLeftByADeadRunIsTakenOver) {
   CloseHandle(dead.lock);
 }
 
+TEST_F(ConcurrencyTest, TwoThreadsOfOneHostKeepBothEdits) {
+  const HMODULE dll = LoadLibraryW(test::SiblingPath(L"semilist.dll").c_str());
+  ASSERT_NE(dll, nullptr) << GetLastError();
+  using Entry = int(WINAPI*)(const wchar_t*);
+  const auto entry = reinterpret_cast<Entry>(
+      reinterpret_cast<void (*)()>(GetProcAddress(dll, "SemilistRunW")));
+  ASSERT_NE(entry, nullptr);
+  struct Caller {
+    Entry run;
+    std::vector<std::wstring> texts;
+    std::vector<int> statuses;
+    static DWORD WINAPI Run(void* self) {
+      auto* caller = static_cast<Caller*>(self);
+      for (const std::wstring& text : caller->texts) {
+        caller->statuses.push_back(caller->run(text.c_str()));
+      }
+      return 0;
+    }
+  };
+  Caller callers[2] = {{entry, {}, {}}, {entry, {}, {}}};
+  for (int i = 0; i < kProcesses; ++i) {
+    callers[i % 2].texts.push_back(L"/append /user " + name_ + L" " +
+                                   test::QuoteArgument(Item(i)));
+  }
+  HANDLE threads[2];
+  for (int i = 0; i < 2; ++i) {
+    threads[i] = CreateThread(nullptr, 0, Caller::Run, &callers[i], 0, nullptr);
+    ASSERT_NE(threads[i], nullptr);
+  }
+  // Their broadcasts come to this thread's window, which must answer.
+  while (WaitForMultipleObjects(2, threads, TRUE, 0) == WAIT_TIMEOUT) {
+    test::PumpMessagesFor(20);
+  }
+  for (HANDLE thread : threads) CloseHandle(thread);
+  for (const Caller& caller : callers) {
+    EXPECT_EQ(caller.statuses, std::vector<int>(kProcesses / 2, 0));
+  }
+  StringList pieces;
+  SplitString(StoredText(), L";", pieces);
+  EXPECT_EQ(std::set<std::wstring>(pieces.begin(), pieces.end()).size(),
+            static_cast<std::size_t>(kProcesses));
+  EXPECT_EQ(broadcasts_.Count(), kProcesses);
+  FreeLibrary(dll);
+}
+
 }  // namespace
 }  // namespace semilist

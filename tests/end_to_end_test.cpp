@@ -24,10 +24,16 @@ struct RunResult {
   int broadcasts = 0;
 };
 
-// Each case runs against both programs: semilist.exe, which asks to run
-// elevated, and semilist-user.exe, which runs as its caller and otherwise
-// edits exactly as semilist.exe does.
-class SemilistRunTest : public ::testing::TestWithParam<const wchar_t*> {
+// What runs a case: semilist.exe, which asks to run elevated;
+// semilist-user.exe, which runs as its caller and otherwise edits exactly as
+// semilist.exe does; or a host that hands the same words to semilist.dll.
+struct Runner {
+  const wchar_t* program;
+  const wchar_t* image;  // the file that the relay holds and starts
+  bool inProcess;
+};
+
+class SemilistRunTest : public ::testing::TestWithParam<Runner> {
  protected:
   void SetUp() override {
     name_ = L"SEMILIST_TEST_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
@@ -44,7 +50,7 @@ class SemilistRunTest : public ::testing::TestWithParam<const wchar_t*> {
     broadcasts_.Reset();
     RunResult result;
     result.status = test::WaitForSemilist(
-        test::StartSemilist(arguments, nullptr, GetParam()));
+        test::StartSemilist(arguments, nullptr, GetParam().program));
     // The broadcast is synchronous, so it has been handled by the time the
     // sender exits.
     result.broadcasts = broadcasts_.Count();
@@ -291,31 +297,31 @@ TEST_P(SemilistRunTest, BroadcastAloneTouchesNoValueAndTakesNoLock) {
 }
 
 TEST_P(SemilistRunTest, KeepsOnlyAConsoleThatItShares) {
-  // Asked while its broadcast waits for this thread's window, which does
-  // not answer until WaitForSemilist, for up to 5 seconds.
+  // Asked while the process waits for this thread's window to answer its
+  // broadcast, which comes after its console is let go of.
   const auto hasConsole = [](HANDLE process) {
     FreeConsole();
     const bool attached = AttachConsole(GetProcessId(process)) != FALSE;
     FreeConsole();
     return attached;
   };
-  // As a GUI program starts it: with a console window of its own.
-  HANDLE own = test::StartSemilist({L"/broadcast"}, nullptr, GetParam(),
+  // As a GUI program starts it: with a console window of its own, which a
+  // host of semilist.dll keeps, since only the programs let go of theirs.
+  HANDLE own = test::StartSemilist({L"/broadcast"}, nullptr, GetParam().program,
                                    CREATE_NEW_CONSOLE);
-  bool kept = true;
-  for (int i = 0; i < 30 && kept; ++i) {
-    Sleep(100);
-    kept = hasConsole(own);
-  }
-  EXPECT_FALSE(kept);
+  std::optional<bool> kept;
+  broadcasts_.OnBroadcast([&] { kept = hasConsole(own); });
   EXPECT_EQ(test::WaitForSemilist(own), 0u);
+  EXPECT_EQ(kept, GetParam().inProcess);
 
   // As a shell starts it: the console it shares stays.
   AllocConsole();
-  HANDLE shared = test::StartSemilist({L"/broadcast"}, nullptr, GetParam());
-  Sleep(1000);
-  EXPECT_TRUE(hasConsole(shared));
+  HANDLE shared =
+      test::StartSemilist({L"/broadcast"}, nullptr, GetParam().program);
+  kept.reset();
+  broadcasts_.OnBroadcast([&] { kept = hasConsole(shared); });
   EXPECT_EQ(test::WaitForSemilist(shared), 0u);
+  EXPECT_EQ(kept, true);
 }
 
 TEST_P(SemilistRunTest, AppendCreatesThenExtendsTheValue) {
@@ -492,13 +498,18 @@ TEST_P(SemilistRunTest, SystemScopeEditsTheMachineKeyOnly) {
   EXPECT_EQ(test::Snapshot(HKEY_CURRENT_USER, kUserEnvironment), user);
 }
 
+std::string RunnerName(const ::testing::TestParamInfo<Runner>& info) {
+  if (info.param.inProcess) return "InProcess";
+  return std::wstring(info.param.program) == L"semilist-user.exe" ? "AsInvoker"
+                                                                  : "Elevated";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Programs, SemilistRunTest,
-    ::testing::Values(L"semilist.exe", L"semilist-user.exe"),
-    [](const ::testing::TestParamInfo<const wchar_t*>& info) {
-      return std::wstring(info.param) == L"semilist.exe" ? "Elevated"
-                                                         : "AsInvoker";
-    });
+    ::testing::Values(Runner{L"semilist.exe", L"semilist.exe", false},
+                      Runner{L"semilist-user.exe", L"semilist-user.exe", false},
+                      Runner{L"semilist-dll-host.exe", L"semilist.dll", true}),
+    RunnerName);
 
 // semilist-session0.exe believes that it runs in session 0, with users in
 // session 1 (active) and 2 (disconnected), none in 3 (connected) and a
@@ -585,9 +596,9 @@ TEST_P(RelayTest, EveryUserSessionHearsTheBroadcastOfAStoredEdit) {
   SetEnvironmentVariableW(L"SEMILIST_SEAM_FAULT", nullptr);
   // Held by someone who may rename it, the image cannot be held for the
   // relay, which then starts nothing.
-  HANDLE image = CreateFileW(test::SiblingPath(GetParam()).c_str(), DELETE,
-                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
+  HANDLE image = CreateFileW(test::SiblingPath(GetParam().image).c_str(),
+                             DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(image, INVALID_HANDLE_VALUE);
   const RunResult held = Run(append);
   CloseHandle(image);
@@ -599,8 +610,13 @@ TEST_P(RelayTest, EveryUserSessionHearsTheBroadcastOfAStoredEdit) {
   EXPECT_EQ(UserValue(), ExpandString(L"y;z"));
 }
 
-INSTANTIATE_TEST_SUITE_P(SessionZero, RelayTest,
-                         ::testing::Values(L"semilist-session0.exe"));
+INSTANTIATE_TEST_SUITE_P(
+    SessionZero, RelayTest,
+    ::testing::Values(Runner{L"semilist-session0.exe", L"semilist-session0.exe",
+                             false},
+                      Runner{L"semilist-session0-dll-host.exe",
+                             L"semilist-session0.dll", true}),
+    RunnerName);
 
 }  // namespace
 }  // namespace semilist

@@ -15,6 +15,7 @@
 
 #include "front_end/edit_lock.h"
 #include "front_end/front_end.h"
+#include "in_process/semilist.h"
 #include "path_list/path_list.h"
 #include "registry/registry.h"
 #include "windows_test_support.h"
@@ -461,6 +462,13 @@ TEST_F(FaultTest, ExceptionUnwindsWithKeysClosedAndLockReleased) {
   EXPECT_EQ(g_counts.opens, 1);
   EXPECT_EQ(g_counts.closes, 1);
   EXPECT_EQ(g_counts.broadcasts, 0);
+  // In-process, the host goes on, told what the program would end with.
+  const std::wstring text = L"/append /user " + name_ + L" x";
+  g_counts = Counts{};
+  EXPECT_EQ(static_cast<DWORD>(SemilistRunW(text.c_str())), STATUS_NO_MEMORY);
+  EXPECT_EQ(g_counts.opens, g_counts.closes);
+  EXPECT_EQ(g_counts.broadcasts, 0);
+  EXPECT_EQ(Stored(), test::ExpandString(L"a;b"));
 
   // The lock was released: a second run does not wait for it.
   g_faults = Faults{};

@@ -3,10 +3,11 @@
 # once however often it runs, and its uninstaller puts PATH back exactly.
 # TARGET is makensis's: amd64-unicode, or x86-unicode for the 32-bit
 # installer that most NSIS scripts build, which must still install into the
-# 64-bit Program Files and start the 64-bit semilist.exe.
+# 64-bit Program Files. SEMILIST is the semilist.exe that the installer
+# starts, or the semilist.dll that it calls as a plugin.
 set -euo pipefail
-usage='usage: nsis_round_trip.sh semilist.exe SCRIPT WORKDIR TARGET'
-exe=$(realpath "${1:?$usage}")
+usage='usage: nsis_round_trip.sh SEMILIST SCRIPT WORKDIR TARGET'
+semilist=$(realpath "${1:?$usage}")
 script=$(realpath "${2:?$usage}")
 work=${3:?$usage}
 target=${4:?$usage}
@@ -16,8 +17,12 @@ installer=$work/semilist-example-setup.exe
 instdir='C:\Program Files\semilist example'  # the script's default
 installed="$WINEPREFIX/drive_c/Program Files/semilist example"
 
-makensis -V2 -DSEMILIST_EXE="$exe" -DOUTFILE="$installer" -DTARGET="$target" \
-  "$script"
+if [[ $semilist == *.dll ]]; then
+  given=-DSEMILIST_PLUGINS=$(dirname "$semilist")
+else
+  given=-DSEMILIST_EXE=$semilist
+fi
+makensis -V2 "$given" -DOUTFILE="$installer" -DTARGET="$target" "$script"
 format=$(pe_format "$installer")
 [[ $format == "$([[ $target == x86-* ]] && echo pei-i386 || echo pei-x86-64)" ]] ||
   fail "a $target installer came out as $format"
@@ -63,3 +68,29 @@ fi
 echo "a failing semilist made the installer fail and left PATH alone"
 # NSIS has no rollback: the failed install left its files, which go now.
 rm -rf "$installed"
+[[ $semilist == *.dll ]] || exit 0
+
+# The plugin called with nothing on the stack leaves 1 there, a usage
+# error, for the script to Pop; it does not take the caller's own values.
+cat >"$work/empty-stack.nsi" <<NSI
+Unicode true
+Target $target
+!addplugindir /$target "$(dirname "$semilist")"
+OutFile "$work/empty-stack.exe"
+RequestExecutionLevel admin
+Section
+  semilist::Run
+  Pop \$0
+  Pop \$1
+  IfErrors 0 +2
+    StrCpy \$1 "nothing"
+  SetErrorLevel \$0
+  StrCmp \$1 "nothing" +2
+    SetErrorLevel 99
+SectionEnd
+NSI
+makensis -V2 "$work/empty-stack.nsi"
+status=0
+"$wine" "$work/empty-stack.exe" /S || status=$?
+[[ $status -eq 1 ]] || fail "semilist::Run with an empty stack left '$status', not 1 alone"
+echo "semilist::Run with nothing on the stack left 1, and only that"

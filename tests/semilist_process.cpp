@@ -9,6 +9,7 @@ namespace semilist::test {
 namespace {
 
 int g_environmentBroadcasts = 0;
+std::function<void()> g_onBroadcast;
 
 LRESULT CALLBACK CountingWindowProc(HWND window, UINT message, WPARAM wParam,
                                     LPARAM lParam) {
@@ -16,6 +17,7 @@ LRESULT CALLBACK CountingWindowProc(HWND window, UINT message, WPARAM wParam,
       std::wstring(reinterpret_cast<const wchar_t*>(lParam)) ==
           L"Environment") {
     ++g_environmentBroadcasts;
+    if (g_onBroadcast) g_onBroadcast();
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -134,6 +136,13 @@ BroadcastCounter::~BroadcastCounter() {
 
 int BroadcastCounter::Count() const { return g_environmentBroadcasts; }
 
-void BroadcastCounter::Reset() { g_environmentBroadcasts = 0; }
+void BroadcastCounter::Reset() {
+  g_environmentBroadcasts = 0;
+  g_onBroadcast = nullptr;
+}
+
+void BroadcastCounter::OnBroadcast(std::function<void()> callback) {
+  g_onBroadcast = std::move(callback);
+}
 
 }  // namespace semilist::test

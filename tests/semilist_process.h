@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,10 @@ class BroadcastCounter {
   BroadcastCounter& operator=(const BroadcastCounter&) = delete;
   ~BroadcastCounter();
   int Count() const;
+  // Also forgets the callback.
   void Reset();
+  // Called for each broadcast, while its sender waits for the answer.
+  void OnBroadcast(std::function<void()> callback);
 
  private:
   HWND window_ = nullptr;

@@ -5,6 +5,7 @@
 #include <wtsapi32.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,28 +41,37 @@ bool RunsInSessionZero() {
   return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0;
 }
 
-// Enables one privilege. AdjustTokenPrivileges succeeds also when the token
-// lacks it, and tells so only through the last error.
-bool EnablePrivilege(HANDLE token, const wchar_t* name) {
-  TOKEN_PRIVILEGES privileges{};
-  privileges.PrivilegeCount = 1;
-  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  return LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) &&
-         AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr,
-                               nullptr) &&
-         GetLastError() == ERROR_SUCCESS;
-}
-
 // Putting a token into another session needs SeTcbPrivilege, which
 // LocalSystem holds but has to enable. CreateProcessAsUserW is documented
 // to need SeIncreaseQuotaPrivilege as well, and SeAssignPrimaryTokenPrivilege
 // where the token is not assignable; they are enabled where held, and
 // missing them is left for the start to report.
-bool EnableRelayPrivileges(HANDLE token) {
-  if (!EnablePrivilege(token, SE_TCB_NAME)) return false;
-  EnablePrivilege(token, SE_INCREASE_QUOTA_NAME);
-  EnablePrivilege(token, SE_ASSIGNPRIMARYTOKEN_NAME);
-  return true;
+const wchar_t* const kRelayPrivileges[] = {SE_TCB_NAME, SE_INCREASE_QUOTA_NAME,
+                                           SE_ASSIGNPRIMARYTOKEN_NAME};
+
+// Enables one privilege, and keeps in `previous` what it changed.
+// AdjustTokenPrivileges succeeds also when the token lacks it, and tells so
+// only through the last error.
+bool EnablePrivilege(HANDLE token, const wchar_t* name,
+                     TOKEN_PRIVILEGES& previous) {
+  TOKEN_PRIVILEGES privileges{};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  DWORD size = 0;
+  return LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) &&
+         AdjustTokenPrivileges(token, FALSE, &privileges, sizeof previous,
+                               &previous, &size) &&
+         GetLastError() == ERROR_SUCCESS;
+}
+
+// The token is the process's, which in-process is the host's: what the
+// relay enabled is put back as it was.
+void RestorePrivileges(HANDLE token, TOKEN_PRIVILEGES* previous, int count) {
+  for (int i = count - 1; i >= 0; --i) {
+    if (previous[i].PrivilegeCount != 0) {
+      AdjustTokenPrivileges(token, FALSE, &previous[i], 0, nullptr, nullptr);
+    }
+  }
 }
 
 template <typename Function>
@@ -104,11 +114,11 @@ std::vector<DWORD> UserSessions() {
   return sessions;
 }
 
-// This program's own path, however long; empty if it cannot be had.
-std::wstring OwnImage() {
+// The path of `module`'s file, however long; empty if it cannot be had.
+std::wstring ModulePath(HMODULE module) {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(),
+    const DWORD length = GetModuleFileNameW(module, path.data(),
                                             static_cast<DWORD>(path.size()));
     if (length == 0) return {};
     if (length < path.size()) {
@@ -130,11 +140,11 @@ std::wstring SystemDirectory() {
   return directory;
 }
 
-// Starts `/broadcast` in `session` under a duplicate of this process's
-// token, moved there. Not the signed-in user's token: that one could not
-// start semilist.exe, whose manifest requires elevation. The child shows no
-// window, reads nothing and ends after its broadcast.
-HANDLE StartInSession(HANDLE ownToken, DWORD session, const std::wstring& image,
+// Starts the image's broadcast in `session` under a duplicate of this
+// process's token, moved there. Not the signed-in user's token: that one
+// could not start semilist.exe, whose manifest requires elevation. The
+// child shows no window, reads nothing and ends after its broadcast.
+HANDLE StartInSession(HANDLE ownToken, DWORD session, const RelayImage& image,
                       const std::wstring& directory) {
   HANDLE duplicate = nullptr;
   if (!DuplicateTokenEx(ownToken, kChildTokenAccess, nullptr,
@@ -146,17 +156,16 @@ HANDLE StartInSession(HANDLE ownToken, DWORD session, const std::wstring& image,
                            sizeof session)) {
     return nullptr;
   }
-  // Windows never holds a quote in a path, so quoting cannot go wrong.
-  std::wstring commandLine = L"\"" + image + L"\" /broadcast";
+  std::wstring commandLine = image.CommandLine();
   wchar_t desktop[] = L"winsta0\\default";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.lpDesktop = desktop;
   PROCESS_INFORMATION process{};
   const auto start = [&](DWORD flags) {
-    return CreateProcessAsUserW(duplicate, image.c_str(), commandLine.data(),
-                                nullptr, nullptr, FALSE, flags, nullptr,
-                                directory.c_str(), &startup, &process);
+    return CreateProcessAsUserW(
+        duplicate, image.Program().c_str(), commandLine.data(), nullptr,
+        nullptr, FALSE, flags, nullptr, directory.c_str(), &startup, &process);
   };
   // A job's processes all run in one session, and a child starts in its
   // parent's job, so from inside a job (Task Scheduler's, an agent's) the
@@ -173,7 +182,7 @@ HANDLE StartInSession(HANDLE ownToken, DWORD session, const std::wstring& image,
 // Starts a child that broadcasts in every user session, and returns them;
 // a step that fails skips that session, or the relay, and is not reported:
 // the edit is stored already.
-std::vector<OwnedHandle> StartRelays(const std::wstring& image) {
+std::vector<OwnedHandle> StartRelays(const RelayImage& image) {
   std::vector<OwnedHandle> children;
   HANDLE own = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(),
@@ -182,18 +191,24 @@ std::vector<OwnedHandle> StartRelays(const std::wstring& image) {
     return children;
   }
   const OwnedHandle ownToken(own, CloseHandle);
-  if (!EnableRelayPrivileges(own)) return children;
-  const std::vector<DWORD> sessions = UserSessions();
-  const std::wstring directory = SystemDirectory();
-  if (directory.empty()) return children;
-
-  // Every child starts before any is waited for: a terminal server can have
-  // hundreds of sessions, and each child can take seconds.
-  for (DWORD session : sessions) {
-    if (HANDLE child = StartInSession(own, session, image, directory)) {
-      children.emplace_back(child, CloseHandle);
+  constexpr int kCount = static_cast<int>(std::size(kRelayPrivileges));
+  TOKEN_PRIVILEGES previous[kCount] = {};
+  // Without the session privilege there is no relay; the others are tried.
+  if (EnablePrivilege(own, kRelayPrivileges[0], previous[0])) {
+    for (int i = 1; i < kCount; ++i) {
+      EnablePrivilege(own, kRelayPrivileges[i], previous[i]);
+    }
+    const std::vector<DWORD> sessions = UserSessions();
+    const std::wstring directory = SystemDirectory();
+    // Every child starts before any is waited for: a terminal server can
+    // have hundreds of sessions, and each child can take seconds.
+    for (DWORD session : directory.empty() ? std::vector<DWORD>() : sessions) {
+      if (HANDLE child = StartInSession(own, session, image, directory)) {
+        children.emplace_back(child, CloseHandle);
+      }
     }
   }
+  RestorePrivileges(own, previous, kCount);
   return children;
 }
 
@@ -216,10 +231,21 @@ void WaitForRelays(const std::vector<OwnedHandle>& owners) {
 
 }  // namespace
 
-RelayImage::RelayImage() {
+RelayImage::RelayImage(HMODULE module) {
   if (!RunsInSessionZero()) return;
-  std::wstring path = OwnImage();
+  std::wstring path = ModulePath(module);
   if (path.empty()) return;
+  // Windows never holds a quote in a path, so quoting cannot go wrong.
+  if (module == nullptr) {
+    program_ = path;
+    commandLine_ = L"\"" + path + L"\" /broadcast";
+  } else {
+    const std::wstring directory = SystemDirectory();
+    if (directory.empty()) return;
+    // rundll32 looks for SemilistBroadcastW, the wide form, first.
+    program_ = directory + L"\\rundll32.exe";
+    commandLine_ = L"\"" + program_ + L"\" \"" + path + L"\",SemilistBroadcast";
+  }
   // No FILE_SHARE_WRITE or FILE_SHARE_DELETE: while this handle is open, no
   // one can write the file or rename it away; and where someone already
   // holds it so, the open fails and there is no relay.
@@ -237,7 +263,7 @@ void BroadcastEnvironmentChange(const RelayImage& image) {
   // broadcast up for seconds, and no user sees them. A relayed child runs in
   // a user session, so it never relays again.
   std::vector<OwnedHandle> children;
-  if (!image.Path().empty()) children = StartRelays(image.Path());
+  if (!image.Path().empty()) children = StartRelays(image);
   SendToThisSession();
   WaitForRelays(children);
 }

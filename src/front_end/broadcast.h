@@ -7,24 +7,33 @@
 
 namespace semilist {
 
-// In session 0, holds this program's own image file open, shared for
-// reading only, from the start of the run until the relay has started its
-// children: while it is held, no one can write the file, or rename it and
-// put another program at its path for the relay to start as LocalSystem.
-// Outside session 0 it holds nothing, and there is no relay.
+// In session 0, holds the image file of `module` open, shared for reading
+// only, from the start of the run until the relay has started its children:
+// while it is held, no one can write the file, or rename it and put another
+// program at its path for the relay to start as LocalSystem. Outside
+// session 0 it holds nothing, and there is no relay.
+//
+// A null `module` is this program, which the children run with /broadcast.
+// Otherwise it is semilist.dll in someone else's process, and the children
+// run the system's rundll32, which loads the DLL and broadcasts.
 class RelayImage {
  public:
-  RelayImage();
+  explicit RelayImage(HMODULE module);
   RelayImage(const RelayImage&) = delete;
   RelayImage& operator=(const RelayImage&) = delete;
   ~RelayImage();
 
-  // The path to relay with; empty outside session 0, or when the file could
-  // not be held.
+  // The path held; empty outside session 0, or when the file could not be
+  // held, and then there is no relay.
   const std::wstring& Path() const { return path_; }
+  // What the children start, and with which command line.
+  const std::wstring& Program() const { return program_; }
+  const std::wstring& CommandLine() const { return commandLine_; }
 
  private:
   std::wstring path_;
+  std::wstring program_;
+  std::wstring commandLine_;
   HANDLE file_ = INVALID_HANDLE_VALUE;
 };
 

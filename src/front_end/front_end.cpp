@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -243,13 +244,11 @@ ExitStatus FindInValue(Scope scope, const std::wstring& name,
 
 }  // namespace
 
-int RunSemilist(int argc, const wchar_t* const argv[]) {
-  // From the start, so that the program the relay starts is this one.
-  const RelayImage image;
+int RunSemilist(int argc, const wchar_t* const argv[], HMODULE image) {
   // Sent on its own, for what edits the environment without telling anyone:
   // an MSI's Environment table run from session 0, or with a reboot pending.
   if (argc == 2 && EqualsNoCase(argv[1], L"/broadcast")) {
-    BroadcastEnvironmentChange(image);
+    BroadcastEnvironmentChange(RelayImage(image));
     return kDone;
   }
 
@@ -263,6 +262,11 @@ int RunSemilist(int argc, const wchar_t* const argv[]) {
   if (argc == 6 && (!ParseOwner(argv[5], owner) || !IsOneListPiece(argv[4]))) {
     return kUsageError;
   }
+  const bool readOnly = action == Action::Contains;
+  // Before the wait for the lock, so that the file that the relay starts is
+  // the one that made the edit. A question sends no broadcast.
+  std::optional<RelayImage> relay;
+  if (!readOnly) relay.emplace(image);
 
   // /user edits of different accounts never touch the same value, and an
   // unelevated run could not open the machine's lock while an elevated run
@@ -271,7 +275,6 @@ int RunSemilist(int argc, const wchar_t* const argv[]) {
   EditLock lock;
   const std::wstring account =
       scope == Scope::User ? CurrentAccountSid() : std::wstring();
-  const bool readOnly = action == Action::Contains;
   if (!lock.Acquire(account, kLockTimeoutMs, readOnly)) return kLockTimedOut;
   // Under the lock, so that it never sees half of an owned edit.
   if (readOnly) return FindInValue(scope, argv[3], argv[4], owner);
@@ -282,7 +285,7 @@ int RunSemilist(int argc, const wchar_t* const argv[]) {
   // need not wait for that.
   lock.Release();
 
-  if (status != kUnreadable) BroadcastEnvironmentChange(image);
+  if (status != kUnreadable) BroadcastEnvironmentChange(*relay);
   return status;
 }
 

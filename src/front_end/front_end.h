@@ -2,6 +2,8 @@
 // can be driven in-process as well as from wmain.
 #pragma once
 
+#include <windows.h>
+
 namespace semilist {
 
 enum ExitStatus : int {
@@ -15,7 +17,8 @@ enum ExitStatus : int {
 
 // argv[0] is the program path; argv[1..4] are action (or /contains), scope,
 // name, item, and an optional argv[5] /owner:TOKEN; or argv[1] alone is
-// /broadcast.
-int RunSemilist(int argc, const wchar_t* const argv[]);
+// /broadcast. `image` is what the relay from session 0 has its children
+// start: null for this program, or semilist.dll's own module in-process.
+int RunSemilist(int argc, const wchar_t* const argv[], HMODULE image = nullptr);
 
 }  // namespace semilist

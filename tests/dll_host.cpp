@@ -1,0 +1,28 @@
+// A host of semilist.dll for the end-to-end tests: a program that hands
+// the rest of its command line to SemilistRunW, and ends with its result,
+// so that every case of the programs runs in-process as well. It keeps its
+// console: only the programs let go of theirs.
+#include <windows.h>
+
+#include <string>
+
+int wmain() {
+  std::wstring path(MAX_PATH, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
+  path = path.substr(0, path.find_last_of(L'\\') + 1) + SEMILIST_HOSTED_DLL;
+  const HMODULE library = LoadLibraryW(path.c_str());
+  const auto run = reinterpret_cast<int(WINAPI*)(const wchar_t*)>(
+      reinterpret_cast<void (*)()>(GetProcAddress(library, "SemilistRunW")));
+  if (run == nullptr) return 0xDEAD;
+  // Past the program's name, as Windows reads it: up to its closing quote,
+  // or up to the first blank.
+  const wchar_t* rest = GetCommandLineW();
+  if (*rest == L'"') {
+    do ++rest;
+    while (*rest != L'\0' && *rest != L'"');
+    if (*rest == L'"') ++rest;
+  } else {
+    while (*rest != L'\0' && *rest != L' ' && *rest != L'\t') ++rest;
+  }
+  return run(rest);
+}
