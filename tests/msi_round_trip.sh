@@ -3,9 +3,10 @@
 # PATH with semilist and takes it off on uninstall, unless it was there
 # before the install. An install that fails,
 # in semilist or in a later action, leaves PATH and Program Files as they
-# were.
+# were. Given semilist.dll, the MSI calls it as a DLL custom action, which
+# also leaves its lines in the MSI log.
 set -euo pipefail
-exe=$(realpath "${1:?usage: msi_round_trip.sh semilist.exe BUILD_MSI WORKDIR}")
+semilist=$(realpath "${1:?usage: msi_round_trip.sh SEMILIST BUILD_MSI WORKDIR}")
 build_msi=$(realpath "${2:?}")
 work=${3:?}
 source "$(dirname "$0")/wine_helpers.sh"
@@ -14,17 +15,32 @@ instdir='C:\Program Files\semilist MSI example'  # the example's INSTALLDIR
 installed="$WINEPREFIX/drive_c/Program Files/semilist MSI example"
 
 msi=$work/semilist-example.msi
-"$build_msi" "$exe" "$msi"
+"$build_msi" "$semilist" "$msi"
 # A copy whose install fails after the PATH edit, at a deferred action that
-# gives semilist a usage error. The example itself has no such switch.
+# gives semilist a usage error: the exe an unknown switch, the DLL no
+# CustomActionData at all. The example itself has no such action.
 failing=$work/fails-after-path.msi
 cp "$msi" "$failing"
+if [[ $semilist == *.dll ]]; then
+  failing_action="3073, 'SemilistDll', 'SemilistCustomAction'"
+else
+  failing_action="3090, 'SemilistExe', '/usage-error'"
+fi
 msibuild "$failing" -q "INSERT INTO CustomAction (Action, Type, Source, Target) \
-VALUES ('FailAfterPath', 3090, 'SemilistExe', '/usage-error')"
+VALUES ('FailAfterPath', $failing_action)"
 msibuild "$failing" -q "INSERT INTO InstallExecuteSequence (Action, Condition, \
-Sequence) VALUES ('FailAfterPath', 'NOT Installed', 4003)"
+Sequence) VALUES ('FailAfterPath', 'NOT Installed', 4010)"
 
-msiexec() { "$wine" msiexec "$1" "$(winepath "$2")" /qn; }
+log=$work/msi.log
+msiexec() { rm -f "$log"; "$wine" msiexec "$1" "$(winepath "$2")" /qn /l*v "$(winepath "$log")"; }
+# Fails unless the MSI log holds LINE; the DLL's actions log one per call.
+# msiexec can return before the log is complete; once the prefix's server
+# has gone idle, every process that writes it has ended.
+expect_logged() {
+  [[ $semilist == *.dll ]] || return 0
+  /usr/lib/wine/wineserver -w
+  tr -d '\r\0' <"$log" | grep -aqF "$1" || fail "the MSI log lacks '$1'"
+}
 expect_as_before() {
   expect_key_as_before "$1"
   [[ ! -e $installed ]] || fail "$1 left files in Program Files"
@@ -35,13 +51,16 @@ msiexec /i "$msi"
 expected="REG_EXPAND_SZ $original_path;$instdir\\bin"
 [[ $(machine_path) == "$expected" ]] ||
   fail "after the install, PATH is: $(machine_path)"
-[[ -f $installed/semilist.exe && -f $installed/bin/hello.cmd ]] ||
-  fail "the install did not put its files in place"
+[[ -f $installed/bin/hello.cmd ]] || fail "the install did not put its files in place"
+expect_logged "semilist: /append /system PATH \"$instdir\\bin\" /owner:{"
+expect_logged ": done (status 0)"
 echo "installed: PATH gained '$instdir\\bin' at the end, as REG_EXPAND_SZ"
 msiexec /x "$msi"
+expect_logged "semilist: /remove /system PATH \"$instdir\\bin\" /owner:{"
 expect_as_before "the uninstall"
 expect_no_claim "the uninstall"
 echo "uninstalled: the machine's Environment key is back, byte for byte"
+[[ $semilist != *.dll ]] || echo "the MSI log holds a semilist line for each call"
 
 # The same entry, already on PATH before the install, is not the install's
 # to take away.
@@ -56,6 +75,8 @@ export_key "$machine_key" "$work/before.reg"
 
 set_path REG_DWORD 7
 if msiexec /i "$msi"; then fail "the install succeeded although semilist failed"; fi
+expect_logged "the list or the owners' record could not be read"
+
 actual=$(machine_path)
 [[ $actual == 'REG_DWORD 0x7' ]] || fail "the failed install changed PATH to '$actual'"
 [[ ! -e $installed ]] || fail "the failed install left files in Program Files"
@@ -63,6 +84,19 @@ echo "a failing semilist failed the install, left PATH alone and its files went"
 set_path REG_EXPAND_SZ "$original_path"
 
 if msiexec /i "$failing"; then fail "the install succeeded although it failed"; fi
+expect_logged "semilist: : usage error"
+
 expect_as_before "an install that failed after the PATH edit"
 expect_no_claim "an install that failed after the PATH edit"
 echo "an install that failed after the PATH edit rolled the edit back"
+
+[[ $semilist == *.dll ]] || exit 0
+# The DLL's action refuses to run immediate, before the script and without
+# rollback, and says why in the log.
+immediate=$work/immediate.msi
+cp "$msi" "$immediate"
+msibuild "$immediate" -q "UPDATE CustomAction SET Type = 1 WHERE Action = 'AddToPath'"
+if msiexec /i "$immediate"; then fail "an immediate semilist action did not fail the install"; fi
+expect_logged "SemilistCustomAction must be a deferred, rollback or commit action"
+expect_as_before "an install with an immediate semilist action"
+echo "an immediate semilist action failed the install, logged why, and changed nothing"
