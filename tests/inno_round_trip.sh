@@ -2,9 +2,11 @@
 # A real Inno Setup installer, built from the example with ISCC, puts its bin
 # folder on the system PATH with semilist, once however often it runs; its
 # uninstaller puts the machine's key back exactly; and a failing semilist
-# makes Setup end with a non-zero exit code instead of 0.
+# makes Setup end with a non-zero exit code instead of 0. SEMILIST is the
+# semilist.exe that Setup starts, or the x86 semilist.dll that it calls.
 set -euo pipefail
-exe=$(realpath "${1:?usage: inno_round_trip.sh semilist.exe BUILD_SETUP WORKDIR}")
+semilist=$(realpath "${1:?usage: inno_round_trip.sh SEMILIST BUILD_SETUP WORKDIR}")
+file=$(basename "$semilist")
 build_setup=$(realpath "${2:?}")
 work=${3:?}
 source "$(dirname "$0")/wine_helpers.sh"
@@ -13,7 +15,7 @@ mkdir -p "$work"
 setup=$work/semilist-example-setup.exe
 instdir='C:\Program Files\semilist Inno Setup example'  # the script's {app}
 installed="$WINEPREFIX/drive_c/Program Files/semilist Inno Setup example"
-"$build_setup" "$exe" "$setup"
+"$build_setup" "$semilist" "$setup"
 
 install() {
   "$wine" "$setup" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART /SP- \
@@ -34,13 +36,13 @@ for round in first second; do
   [[ $actual == "$expected" ]] ||
     fail "after the $round install, PATH is '$actual', not '$expected'"
 done
-[[ -f $installed/semilist.exe && -f $installed/bin/hello.cmd ]] ||
+[[ -f $installed/$file && -f $installed/bin/hello.cmd ]] ||
   fail "the install did not put its files in place"
 echo "installed twice: PATH gained '$instdir\\bin' once, at the end"
 
 uninstall
 expect_key_as_before "uninstalling"
-[[ ! -e $installed/semilist.exe ]] || fail "the uninstaller left semilist.exe behind"
+[[ ! -e $installed/$file ]] || fail "the uninstaller left $file behind"
 echo "uninstalled: the machine's Environment key is back, byte for byte"
 
 # semilist ends with 2 on a PATH that is not text; Setup must say so.
@@ -56,4 +58,4 @@ echo "a failing semilist made Setup end with 102, logged, and PATH was left alon
 # finds nothing to remove from the restored PATH.
 set_path REG_EXPAND_SZ "$original_path"
 uninstall
-[[ ! -e $installed/semilist.exe ]] || fail "the uninstaller left semilist.exe behind"
+[[ ! -e $installed/$file ]] || fail "the uninstaller left $file behind"
