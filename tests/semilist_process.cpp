@@ -31,24 +31,6 @@ void DispatchPending() {
 
 }  // namespace
 
-std::wstring QuoteArgument(const std::wstring& argument) {
-  // Backslashes are literal except in a run that ends at a quote, where each
-  // must be doubled; the quote itself is escaped.
-  std::wstring quoted = L"\"";
-  std::size_t backslashes = 0;
-  for (wchar_t unit : argument) {
-    if (unit == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(unit == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted += unit;
-  }
-  quoted.append(2 * backslashes, L'\\');
-  return quoted + L"\"";
-}
-
 HANDLE StartSemilist(const std::vector<std::wstring>& arguments,
                      HANDLE* suspendedThread, const wchar_t* program,
                      DWORD flags) {

@@ -8,11 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace semilist::test {
+#include "quote_argument.h"
 
-// Quotes one argument so that the runtime's command-line splitting gives it
-// back unchanged.
-std::wstring QuoteArgument(const std::wstring& argument);
+namespace semilist::test {
 
 // Starts `program` (semilist.exe or semilist-user.exe), found next to the
 // test executable, with exactly these arguments. Returns the process handle,

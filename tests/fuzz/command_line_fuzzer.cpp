@@ -7,26 +7,7 @@
 #include <vector>
 
 #include "command_line/command_line.h"
-
-namespace {
-
-// As a caller quotes a word: backslashes doubled only before a quote.
-std::wstring Quote(const std::wstring& word) {
-  std::wstring quoted = L"\"";
-  std::size_t backslashes = 0;
-  for (wchar_t unit : word) {
-    if (unit == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(unit == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted += unit;
-  }
-  return quoted.append(2 * backslashes, L'\\') + L"\"";
-}
-
-}  // namespace
+#include "quote_argument.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
@@ -36,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   for (std::size_t i = 0; i < size; ++i) text += alphabet[data[i] % 6];
   const std::vector<std::wstring> words = semilist::SplitCommandLine(text);
   std::wstring joined;
-  for (const std::wstring& word : words) joined += Quote(word) + L" ";
+  for (const std::wstring& word : words)
+    joined += semilist::test::QuoteArgument(word) + L" ";
   if (semilist::SplitCommandLine(joined) != words) std::abort();
   return 0;
 }
