@@ -1,7 +1,9 @@
 // Many semilist processes editing one value at once: every edit survives.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
+#include <thread>
 
 #include "path_list/path_list.h"
 #include "semilist_process.h"
@@ -141,40 +143,27 @@ TEST_F(ConcurrencyTest, LockLeftByADeadRunIsTakenOver) {
 
 TEST_F(ConcurrencyTest, TwoThreadsOfOneHostKeepBothEdits) {
   const HMODULE dll = LoadLibraryW(test::SiblingPath(L"semilist.dll").c_str());
-  ASSERT_NE(dll, nullptr) << GetLastError();
-  using Entry = int(WINAPI*)(const wchar_t*);
-  const auto entry = reinterpret_cast<Entry>(
+  const auto run = reinterpret_cast<int(WINAPI*)(const wchar_t*)>(
       reinterpret_cast<void (*)()>(GetProcAddress(dll, "SemilistRunW")));
-  ASSERT_NE(entry, nullptr);
-  struct Caller {
-    Entry run;
-    std::vector<std::wstring> texts;
-    std::vector<int> statuses;
-    static DWORD WINAPI Run(void* self) {
-      auto* caller = static_cast<Caller*>(self);
-      for (const std::wstring& text : caller->texts) {
-        caller->statuses.push_back(caller->run(text.c_str()));
+  ASSERT_NE(run, nullptr) << GetLastError();
+  std::vector<int> statuses[2];
+  std::thread threads[2];
+  std::atomic<int> running{2};
+  for (int t = 0; t < 2; ++t) {
+    threads[t] = std::thread([&, t] {
+      for (int i = t; i < kProcesses; i += 2) {
+        const std::wstring text =
+            L"/append /user " + name_ + L" " + test::QuoteArgument(Item(i));
+        statuses[t].push_back(run(text.c_str()));
       }
-      return 0;
-    }
-  };
-  Caller callers[2] = {{entry, {}, {}}, {entry, {}, {}}};
-  for (int i = 0; i < kProcesses; ++i) {
-    callers[i % 2].texts.push_back(L"/append /user " + name_ + L" " +
-                                   test::QuoteArgument(Item(i)));
-  }
-  HANDLE threads[2];
-  for (int i = 0; i < 2; ++i) {
-    threads[i] = CreateThread(nullptr, 0, Caller::Run, &callers[i], 0, nullptr);
-    ASSERT_NE(threads[i], nullptr);
+      --running;
+    });
   }
   // Their broadcasts come to this thread's window, which must answer.
-  while (WaitForMultipleObjects(2, threads, TRUE, 0) == WAIT_TIMEOUT) {
-    test::PumpMessagesFor(20);
-  }
-  for (HANDLE thread : threads) CloseHandle(thread);
-  for (const Caller& caller : callers) {
-    EXPECT_EQ(caller.statuses, std::vector<int>(kProcesses / 2, 0));
+  while (running > 0) test::PumpMessagesFor(20);
+  for (std::thread& thread : threads) thread.join();
+  for (const std::vector<int>& each : statuses) {
+    EXPECT_EQ(each, std::vector<int>(kProcesses / 2, 0));
   }
   StringList pieces;
   SplitString(StoredText(), L";", pieces);

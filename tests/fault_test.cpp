@@ -309,6 +309,8 @@ TEST_F(FaultTest, CompletedRunsBroadcastOnceWhateverTheListenersDo) {
 
   const wchar_t* const tooFew[] = {L"semilist.exe", L"/append", L"/user"};
   EXPECT_EQ(RunSemilist(3, tooFew), kUsageError);
+  // In-process, a null text is the empty one.
+  EXPECT_EQ(SemilistRunW(nullptr), kUsageError);
   EXPECT_EQ(g_counts.broadcasts, 3);
 }
 
