@@ -191,18 +191,23 @@ std::vector<OwnedHandle> StartRelays(const RelayImage& image) {
     return children;
   }
   const OwnedHandle ownToken(own, CloseHandle);
+  // Found before the privileges are enabled, so that running out of memory
+  // cannot leave them so.
+  const std::wstring directory = SystemDirectory();
+  const std::vector<DWORD> sessions =
+      directory.empty() ? std::vector<DWORD>() : UserSessions();
+  children.reserve(sessions.size());
   constexpr int kCount = static_cast<int>(std::size(kRelayPrivileges));
   TOKEN_PRIVILEGES previous[kCount] = {};
   // Without the session privilege there is no relay; the others are tried.
-  if (EnablePrivilege(own, kRelayPrivileges[0], previous[0])) {
+  if (!sessions.empty() &&
+      EnablePrivilege(own, kRelayPrivileges[0], previous[0])) {
     for (int i = 1; i < kCount; ++i) {
       EnablePrivilege(own, kRelayPrivileges[i], previous[i]);
     }
-    const std::vector<DWORD> sessions = UserSessions();
-    const std::wstring directory = SystemDirectory();
     // Every child starts before any is waited for: a terminal server can
     // have hundreds of sessions, and each child can take seconds.
-    for (DWORD session : directory.empty() ? std::vector<DWORD>() : sessions) {
+    for (DWORD session : sessions) {
       if (HANDLE child = StartInSession(own, session, image, directory)) {
         children.emplace_back(child, CloseHandle);
       }
