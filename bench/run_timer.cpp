@@ -14,6 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "front_end/library_function.h"
+#include "in_process/semilist.h"
+
 namespace {
 
 double Seconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
@@ -51,9 +54,8 @@ double CallOnce(const std::wstring& call) {
   const std::size_t quote = call.find(L'"', 1);
   const std::wstring dll = call.substr(1, quote - 1);
   const std::wstring text = call.substr(quote + 1);
-  static const auto run = reinterpret_cast<int(WINAPI*)(const wchar_t*)>(
-      reinterpret_cast<void (*)()>(
-          GetProcAddress(LoadLibraryW(dll.c_str()), "SemilistRunW")));
+  static const auto run = semilist::LibraryFunction<decltype(SemilistRunW)>(
+      LoadLibraryW(dll.c_str()), "SemilistRunW");
   if (run == nullptr) {
     std::fprintf(stderr, "cannot load SemilistRunW from %ls\n", dll.c_str());
     std::exit(1);

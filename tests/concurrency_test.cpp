@@ -5,6 +5,8 @@
 #include <set>
 #include <thread>
 
+#include "front_end/library_function.h"
+#include "in_process/semilist.h"
 #include "path_list/path_list.h"
 #include "semilist_process.h"
 #include "windows_test_support.h"
@@ -143,8 +145,7 @@ TEST_F(ConcurrencyTest, LockLeftByADeadRunIsTakenOver) {
 
 TEST_F(ConcurrencyTest, TwoThreadsOfOneHostKeepBothEdits) {
   const HMODULE dll = LoadLibraryW(test::SiblingPath(L"semilist.dll").c_str());
-  const auto run = reinterpret_cast<int(WINAPI*)(const wchar_t*)>(
-      reinterpret_cast<void (*)()>(GetProcAddress(dll, "SemilistRunW")));
+  const auto run = LibraryFunction<decltype(SemilistRunW)>(dll, "SemilistRunW");
   ASSERT_NE(run, nullptr) << GetLastError();
   std::vector<int> statuses[2];
   std::thread threads[2];

@@ -6,13 +6,16 @@
 
 #include <string>
 
+#include "front_end/library_function.h"
+#include "in_process/semilist.h"
+
 int wmain() {
   std::wstring path(MAX_PATH, L'\0');
   path.resize(GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
   path = path.substr(0, path.find_last_of(L'\\') + 1) + SEMILIST_HOSTED_DLL;
   const HMODULE library = LoadLibraryW(path.c_str());
-  const auto run = reinterpret_cast<int(WINAPI*)(const wchar_t*)>(
-      reinterpret_cast<void (*)()>(GetProcAddress(library, "SemilistRunW")));
+  const auto run = semilist::LibraryFunction<decltype(SemilistRunW)>(
+      library, "SemilistRunW");
   if (run == nullptr) return 0xDEAD;
   // Past the program's name, as Windows reads it: up to its closing quote,
   // or up to the first blank.

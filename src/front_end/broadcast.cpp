@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "front_end/library_function.h"
+
 namespace semilist {
 namespace {
 
@@ -74,13 +76,6 @@ void RestorePrivileges(HANDLE token, TOKEN_PRIVILEGES* previous, int count) {
   }
 }
 
-template <typename Function>
-Function* Export(HMODULE library, const char* name) {
-  // Through void(*)(), which any function pointer may be cast from and to.
-  return reinterpret_cast<Function*>(
-      reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
-}
-
 // The sessions where someone is signed in: active ones, and disconnected
 // ones, whose Explorer still runs and is stale when the user comes back.
 // Listeners and connected sessions at the logon screen have no one to tell.
@@ -92,10 +87,10 @@ std::vector<DWORD> UserSessions() {
       LoadLibraryExW(L"wtsapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32),
       FreeLibrary);
   if (!wtsapi) return {};
-  const auto enumerate = Export<decltype(WTSEnumerateSessionsW)>(
+  const auto enumerate = LibraryFunction<decltype(WTSEnumerateSessionsW)>(
       wtsapi.get(), "WTSEnumerateSessionsW");
   const auto release =
-      Export<decltype(WTSFreeMemory)>(wtsapi.get(), "WTSFreeMemory");
+      LibraryFunction<decltype(WTSFreeMemory)>(wtsapi.get(), "WTSFreeMemory");
   if (enumerate == nullptr || release == nullptr) return {};
 
   WTS_SESSION_INFOW* listed = nullptr;
@@ -144,8 +139,7 @@ std::wstring SystemDirectory() {
 // process's token, moved there. Not the signed-in user's token: that one
 // could not start semilist.exe, whose manifest requires elevation. The
 // child shows no window, reads nothing and ends after its broadcast.
-HANDLE StartInSession(HANDLE ownToken, DWORD session, const RelayImage& image,
-                      const std::wstring& directory) {
+HANDLE StartInSession(HANDLE ownToken, DWORD session, const RelayImage& image) {
   HANDLE duplicate = nullptr;
   if (!DuplicateTokenEx(ownToken, kChildTokenAccess, nullptr,
                         SecurityImpersonation, TokenPrimary, &duplicate)) {
@@ -163,9 +157,10 @@ HANDLE StartInSession(HANDLE ownToken, DWORD session, const RelayImage& image,
   startup.lpDesktop = desktop;
   PROCESS_INFORMATION process{};
   const auto start = [&](DWORD flags) {
-    return CreateProcessAsUserW(
-        duplicate, image.Program().c_str(), commandLine.data(), nullptr,
-        nullptr, FALSE, flags, nullptr, directory.c_str(), &startup, &process);
+    return CreateProcessAsUserW(duplicate, image.Program().c_str(),
+                                commandLine.data(), nullptr, nullptr, FALSE,
+                                flags, nullptr, image.Directory().c_str(),
+                                &startup, &process);
   };
   // A job's processes all run in one session, and a child starts in its
   // parent's job, so from inside a job (Task Scheduler's, an agent's) the
@@ -193,9 +188,7 @@ std::vector<OwnedHandle> StartRelays(const RelayImage& image) {
   const OwnedHandle ownToken(own, CloseHandle);
   // Found before the privileges are enabled, so that running out of memory
   // cannot leave them so.
-  const std::wstring directory = SystemDirectory();
-  const std::vector<DWORD> sessions =
-      directory.empty() ? std::vector<DWORD>() : UserSessions();
+  const std::vector<DWORD> sessions = UserSessions();
   children.reserve(sessions.size());
   constexpr int kCount = static_cast<int>(std::size(kRelayPrivileges));
   TOKEN_PRIVILEGES previous[kCount] = {};
@@ -208,7 +201,7 @@ std::vector<OwnedHandle> StartRelays(const RelayImage& image) {
     // Every child starts before any is waited for: a terminal server can
     // have hundreds of sessions, and each child can take seconds.
     for (DWORD session : sessions) {
-      if (HANDLE child = StartInSession(own, session, image, directory)) {
+      if (HANDLE child = StartInSession(own, session, image)) {
         children.emplace_back(child, CloseHandle);
       }
     }
@@ -240,15 +233,16 @@ RelayImage::RelayImage(HMODULE module) {
   if (!RunsInSessionZero()) return;
   std::wstring path = ModulePath(module);
   if (path.empty()) return;
+  // The children start there, out of any folder that a user could change.
+  directory_ = SystemDirectory();
+  if (directory_.empty()) return;
   // Windows never holds a quote in a path, so quoting cannot go wrong.
   if (module == nullptr) {
     program_ = path;
     commandLine_ = L"\"" + path + L"\" /broadcast";
   } else {
-    const std::wstring directory = SystemDirectory();
-    if (directory.empty()) return;
     // rundll32 looks for SemilistBroadcastW, the wide form, first.
-    program_ = directory + L"\\rundll32.exe";
+    program_ = directory_ + L"\\rundll32.exe";
     commandLine_ = L"\"" + program_ + L"\" \"" + path + L"\",SemilistBroadcast";
   }
   // No FILE_SHARE_WRITE or FILE_SHARE_DELETE: while this handle is open, no

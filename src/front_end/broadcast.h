@@ -26,14 +26,16 @@ class RelayImage {
   // The path held; empty outside session 0, or when the file could not be
   // held, and then there is no relay.
   const std::wstring& Path() const { return path_; }
-  // What the children start, and with which command line.
+  // What the children start, with which command line, and where.
   const std::wstring& Program() const { return program_; }
   const std::wstring& CommandLine() const { return commandLine_; }
+  const std::wstring& Directory() const { return directory_; }
 
  private:
   std::wstring path_;
   std::wstring program_;
   std::wstring commandLine_;
+  std::wstring directory_;
   HANDLE file_ = INVALID_HANDLE_VALUE;
 };
 

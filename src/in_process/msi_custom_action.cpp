@@ -9,6 +9,7 @@
 #include <string>
 
 #include "front_end/front_end.h"
+#include "front_end/library_function.h"
 #include "in_process/run_text.h"
 
 namespace {
@@ -27,9 +28,7 @@ struct Installer {
 
 template <typename Function>
 void Find(HMODULE msi, const char* name, Function*& function) {
-  // Through void(*)(), which any function pointer may be cast from and to.
-  function = reinterpret_cast<Function*>(
-      reinterpret_cast<void (*)()>(GetProcAddress(msi, name)));
+  function = semilist::LibraryFunction<Function>(msi, name);
 }
 
 bool FindInstaller(Installer& installer) {
