@@ -231,7 +231,7 @@ void WaitForRelays(const std::vector<OwnedHandle>& owners) {
 
 RelayImage::RelayImage(HMODULE module) {
   if (!RunsInSessionZero()) return;
-  std::wstring path = ModulePath(module);
+  const std::wstring path = ModulePath(module);
   if (path.empty()) return;
   // The children start there, out of any folder that a user could change.
   directory_ = SystemDirectory();
@@ -250,7 +250,6 @@ RelayImage::RelayImage(HMODULE module) {
   // holds it so, the open fails and there is no relay.
   file_ = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file_ != INVALID_HANDLE_VALUE) path_ = std::move(path);
 }
 
 RelayImage::~RelayImage() {
@@ -262,7 +261,7 @@ void BroadcastEnvironmentChange(const RelayImage& image) {
   // broadcast up for seconds, and no user sees them. A relayed child runs in
   // a user session, so it never relays again.
   std::vector<OwnedHandle> children;
-  if (!image.Path().empty()) children = StartRelays(image);
+  if (image.IsHeld()) children = StartRelays(image);
   SendToThisSession();
   WaitForRelays(children);
 }

@@ -23,16 +23,15 @@ class RelayImage {
   RelayImage& operator=(const RelayImage&) = delete;
   ~RelayImage();
 
-  // The path held; empty outside session 0, or when the file could not be
-  // held, and then there is no relay.
-  const std::wstring& Path() const { return path_; }
+  // False outside session 0, or when the file could not be held; then
+  // there is no relay.
+  bool IsHeld() const { return file_ != INVALID_HANDLE_VALUE; }
   // What the children start, with which command line, and where.
   const std::wstring& Program() const { return program_; }
   const std::wstring& CommandLine() const { return commandLine_; }
   const std::wstring& Directory() const { return directory_; }
 
  private:
-  std::wstring path_;
   std::wstring program_;
   std::wstring commandLine_;
   std::wstring directory_;

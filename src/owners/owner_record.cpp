@@ -22,7 +22,9 @@ bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-ClaimedItem* FindClaim(OwnerRecord& record, const std::wstring& item) {
+// Const as the record is: a question finds what an edit would change.
+template <typename Record>
+auto* FindClaim(Record& record, const std::wstring& item) {
   const auto found = std::find_if(
       record.begin(), record.end(),
       [&](const ClaimedItem& claim) { return EqualsNoCase(claim.item, item); });
@@ -106,9 +108,8 @@ bool ClaimItem(OwnerRecord& record, const std::wstring& item,
 
 bool IsClaimedBy(const OwnerRecord& record, const std::wstring& item,
                  const std::wstring& owner) {
-  return std::any_of(record.begin(), record.end(), [&](const ClaimedItem& c) {
-    return EqualsNoCase(c.item, item) && Holds(c.owners, owner);
-  });
+  const ClaimedItem* claim = FindClaim(record, item);
+  return claim != nullptr && Holds(claim->owners, owner);
 }
 
 Release ReleaseClaim(OwnerRecord& record, const std::wstring& item,
