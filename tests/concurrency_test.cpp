@@ -37,8 +37,8 @@ class ConcurrencyTest : public ::testing::Test {
     std::vector<HANDLE> threads;
     for (int i = 0; i < kProcesses; ++i) {
       HANDLE thread = nullptr;
-      processes.push_back(
-          test::StartSemilist({action, L"/user", name_, Item(i)}, &thread));
+      processes.push_back(test::StartSemilist(
+          {action, L"/user", name_, Item(i)}, &thread, program_));
       if (thread != nullptr) threads.push_back(thread);
     }
     for (HANDLE thread : threads) {
@@ -60,12 +60,26 @@ class ConcurrencyTest : public ::testing::Test {
                         value->data.size() / sizeof(wchar_t) - 1);
   }
 
+  DWORD Run(const std::vector<std::wstring>& arguments) {
+    return test::WaitForSemilist(
+        test::StartSemilist(arguments, nullptr, program_));
+  }
+
   test::BroadcastCounter broadcasts_;
   const std::wstring name_ =
       L"SEMILIST_PARALLEL_" + std::to_wstring(GetCurrentProcessId());
+  const wchar_t* program_ = L"semilist.exe";
 };
 
-TEST_F(ConcurrencyTest, ParallelAppendsAndRemovesLoseNothing) {
+// The same with the lock under public names, where the platform has no
+// private namespaces, and in them, through a stand-in for Windows'.
+class LockTest : public ConcurrencyTest,
+                 public ::testing::WithParamInterface<const wchar_t*> {
+ protected:
+  void SetUp() override { program_ = GetParam(); }
+};
+
+TEST_P(LockTest, ParallelAppendsAndRemovesLoseNothing) {
   test::WriteRaw(HKEY_CURRENT_USER, kUserEnvironment, name_, REG_EXPAND_SZ,
                  test::TextBytes(L"C:\\Existing"));
 
@@ -84,7 +98,7 @@ TEST_F(ConcurrencyTest, ParallelAppendsAndRemovesLoseNothing) {
   EXPECT_EQ(StoredText(), L"C:\\Existing");
 }
 
-TEST_F(ConcurrencyTest, RunWaitsOnlyForTheLockOfItsOwnScope) {
+TEST_P(LockTest, RunWaitsOnlyForTheLockOfItsOwnScope) {
   // /user takes this account's lock and /system the machine's, so a run on
   // one never waits for a run on the other.
   struct Case {
@@ -92,15 +106,13 @@ TEST_F(ConcurrencyTest, RunWaitsOnlyForTheLockOfItsOwnScope) {
     std::wstring lockName;
   };
   for (const auto& [scope, other, lockName] :
-       {Case{L"/user", L"/system", test::AccountLockName()},
-        Case{L"/system", L"/user", test::MachineLockName()}}) {
+       {Case{L"/user", L"/system", test::AccountLockName(program_)},
+        Case{L"/system", L"/user", test::MachineLockName(program_)}}) {
     const HANDLE lock = CreateMutexW(nullptr, TRUE, lockName.c_str());
     ASSERT_NE(lock, nullptr);
-    const HANDLE waiting =
-        test::StartSemilist({L"/append", scope, name_, L"b"});
-    EXPECT_EQ(test::WaitForSemilist(
-                  test::StartSemilist({L"/append", other, name_, L"c"})),
-              0u)
+    const HANDLE waiting = test::StartSemilist({L"/append", scope, name_, L"b"},
+                                               nullptr, program_);
+    EXPECT_EQ(Run({L"/append", other, name_, L"c"}), 0u)
         << other << " waited for the lock of " << scope;
     test::PumpMessagesFor(1000);
     EXPECT_EQ(WaitForSingleObject(waiting, 0), static_cast<DWORD>(WAIT_TIMEOUT))
@@ -117,7 +129,7 @@ TEST_F(ConcurrencyTest, RunWaitsOnlyForTheLockOfItsOwnScope) {
             test::ExpandString(L"c;b"));
 }
 
-TEST_F(ConcurrencyTest, LockLeftByADeadRunIsTakenOver) {
+TEST_P(LockTest, LockLeftByADeadRunIsTakenOver) {
   // A thread that ends while owning the mutex abandons it, as a killed
   // process would.
   struct Owner {
@@ -128,15 +140,13 @@ TEST_F(ConcurrencyTest, LockLeftByADeadRunIsTakenOver) {
       owner->lock = CreateMutexW(nullptr, TRUE, owner->name.c_str());
       return 0;
     }
-  } dead{test::AccountLockName()};
+  } dead{test::AccountLockName(program_)};
   const HANDLE owner = CreateThread(nullptr, 0, Owner::Run, &dead, 0, nullptr);
   ASSERT_NE(owner, nullptr);
   WaitForSingleObject(owner, INFINITE);
   CloseHandle(owner);
 
-  EXPECT_EQ(test::WaitForSemilist(
-                test::StartSemilist({L"/append", L"/user", name_, L"x"})),
-            0u);
+  EXPECT_EQ(Run({L"/append", L"/user", name_, L"x"}), 0u);
   EXPECT_EQ(StoredText(), L"x");
   // Closed only now: closed earlier, the mutex would be gone rather than
   // abandoned; left open, it would hold the name for later tests.
@@ -172,6 +182,80 @@ TEST_F(ConcurrencyTest, TwoThreadsOfOneHostKeepBothEdits) {
             static_cast<std::size_t>(kProcesses));
   EXPECT_EQ(broadcasts_.Count(), kProcesses);
   FreeLibrary(dll);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PublicNamesAndNamespaces, LockTest,
+    ::testing::Values(L"semilist.exe", L"semilist-namespace.exe"),
+    [](const ::testing::TestParamInfo<const wchar_t*>& info) {
+      return info.index == 0 ? "PublicNames" : "PrivateNamespaces";
+    });
+
+TEST_F(ConcurrencyTest, NoOneOutsideTheNamespacesHoldsOrSplitsTheLock) {
+  program_ = L"semilist-namespace.exe";
+  // The public names, and a namespace whose boundary is Everyone's, are not
+  // the lock, whoever holds them.
+  const HANDLE squatters[] = {
+      CreateEventW(nullptr, TRUE, FALSE, test::MachineLockName().c_str()),
+      CreateEventW(nullptr, TRUE, FALSE, test::AccountLockName().c_str()),
+      CreateMutexW(nullptr, TRUE,
+                   L"Global\\semilist-seam-semilist-environment-edit_S-1-1-0_"
+                   L"S-1-16-12288_edit"),
+  };
+  struct Case {
+    const char* what;
+    const wchar_t *token, *fault;
+    std::vector<std::wstring> arguments;
+    DWORD status;
+    bool machineLockHeld;
+  };
+  const Case cases[] = {
+      {"squatted", L"", L"", {L"/append", L"/system", name_, L"x"}, 0, false},
+      {"squatted", L"", L"", {L"/append", L"/user", name_, L"x"}, 0, false},
+      // The last holder closed the namespace between the create and the open.
+      {"race",
+       L"",
+       L"namespace-race",
+       {L"/append", L"/user", name_, L"y"},
+       0,
+       false},
+      // Outside the machine's boundary: a question reads without the lock,
+      // and so at once; an edit is refused. The account's own is inside.
+      {"reader",
+       L"standard",
+       L"",
+       {L"/contains", L"/system", name_, L"x"},
+       0,
+       true},
+      {"writer",
+       L"standard",
+       L"",
+       {L"/append", L"/system", name_, L"z"},
+       4,
+       true},
+      {"own list",
+       L"standard",
+       L"",
+       {L"/append", L"/user", name_, L"z"},
+       0,
+       true},
+  };
+  const std::wstring machineLock = test::MachineLockName(program_);
+  for (const Case& c : cases) {
+    SetEnvironmentVariableW(L"SEMILIST_SEAM_TOKEN", c.token);
+    SetEnvironmentVariableW(L"SEMILIST_SEAM_FAULT", c.fault);
+    const HANDLE held = c.machineLockHeld
+                            ? CreateMutexW(nullptr, TRUE, machineLock.c_str())
+                            : nullptr;
+    EXPECT_EQ(Run(c.arguments), c.status) << c.what;
+    if (held != nullptr) CloseHandle(held);
+  }
+  SetEnvironmentVariableW(L"SEMILIST_SEAM_TOKEN", nullptr);
+  SetEnvironmentVariableW(L"SEMILIST_SEAM_FAULT", nullptr);
+  for (HANDLE squatter : squatters) CloseHandle(squatter);
+  EXPECT_EQ(StoredText(), L"x;y;z");
+  EXPECT_EQ(test::ReadRaw(HKEY_LOCAL_MACHINE, kSystemEnvironment, name_),
+            test::ExpandString(L"x"));
 }
 
 }  // namespace

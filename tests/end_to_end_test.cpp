@@ -565,6 +565,8 @@ TEST_P(RelayTest, EveryUserSessionHearsTheBroadcastOfAStoredEdit) {
   const char* const both =
       "started 1 breakaway\nstarted 2 breakaway\nbroadcast\n";
   const std::vector<std::wstring> append = {L"/append", L"/user", name_, L"y"};
+  // rundll32 on ARM64 cannot load the x64 DLL, which so relays nothing.
+  const bool noRundll = GetParam().inProcess && sizeof(void*) == 8;
   const Case cases[] = {
       {"append", L"", {L"/append", L"/user", name_, L"x"}, 0, 3, both},
       {"remove", L"", {L"/remove", L"/user", name_, L"x"}, 0, 3, both},
@@ -581,6 +583,8 @@ TEST_P(RelayTest, EveryUserSessionHearsTheBroadcastOfAStoredEdit) {
        0,
        2,
        "started 2 breakaway\nbroadcast\n"},
+      {"x64 on ARM64", L"arm64", append, 0, noRundll ? 1 : 3,
+       noRundll ? "broadcast\n" : both},
       {"contains", L"", {L"/contains", L"/user", name_, L"y"}, 0, 0, ""},
       {"usage error", L"", {L"/broadcast", L"x"}, 1, 0, ""},
       {"unreadable", L"", {L"/append", L"/user", unreadable, L"x"}, 2, 0, ""},
@@ -609,6 +613,54 @@ TEST_P(RelayTest, EveryUserSessionHearsTheBroadcastOfAStoredEdit) {
   test::DeleteRaw(HKEY_CURRENT_USER, kUserEnvironment, unreadable);
   EXPECT_EQ(UserValue(), ExpandString(L"y;z"));
 }
+
+// semilist-session0.dll in a host whose threads relay, for what only a host
+// shows.
+class HostRelayTest : public RelayTest {
+ protected:
+  // Relays /broadcast from `threads` threads of one host, all at once.
+  void BroadcastFrom(const wchar_t* threads) {
+    SetEnvironmentVariableW(L"SEMILIST_HOST_THREADS", threads);
+    EXPECT_EQ(Run({L"/broadcast"}).status, 0u);
+    SetEnvironmentVariableW(L"SEMILIST_HOST_THREADS", nullptr);
+  }
+};
+
+TEST_P(HostRelayTest, TwoThreadsRelayingAtOnceBothReachEverySession) {
+  BroadcastFrom(L"2");
+  EXPECT_EQ(broadcasts_.Count(), 6);
+  const std::string log = Started();
+  for (const char* line : {"started 1 breakaway\n", "started 2 breakaway\n"}) {
+    std::size_t count = 0;
+    for (std::size_t at = log.find(line); at != std::string::npos;
+         at = log.find(line, at + 1)) {
+      ++count;
+    }
+    EXPECT_EQ(count, 2u) << line << " in\n" << log;
+  }
+  // The privileges are enabled on the relay thread's own token only.
+  EXPECT_EQ(log.find("adjusted the process token"), std::string::npos) << log;
+}
+
+TEST_P(HostRelayTest, ThreadWithoutFileRedirectionStillRelays) {
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  if (!wow64) {
+    GTEST_SKIP() << "only an x86 host under WOW64 can turn off file "
+                    "redirection; this runs in the x86 build";
+  }
+  // As NSIS's DisableX64FSRedirection does on the thread that calls plugins.
+  SetEnvironmentVariableW(L"SEMILIST_HOST_NO_REDIRECTION", L"1");
+  BroadcastFrom(L"1");
+  SetEnvironmentVariableW(L"SEMILIST_HOST_NO_REDIRECTION", nullptr);
+  EXPECT_EQ(Started(), "started 1 breakaway\nstarted 2 breakaway\nbroadcast\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(SessionZero, HostRelayTest,
+                         ::testing::Values(Runner{
+                             L"semilist-session0-dll-host.exe",
+                             L"semilist-session0.dll", true}),
+                         RunnerName);
 
 INSTANTIATE_TEST_SUITE_P(
     SessionZero, RelayTest,

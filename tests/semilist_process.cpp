@@ -81,12 +81,25 @@ DWORD WaitForSemilist(HANDLE process) {
   return status;
 }
 
-std::wstring MachineLockName() { return L"Global\\semilist-environment-edit"; }
+namespace {
+bool InNamespace(const wchar_t* program) {
+  return std::wstring(program) == L"semilist-namespace.exe";
+}
+}  // namespace
 
-std::wstring AccountLockName() {
+std::wstring MachineLockName(const wchar_t* program) {
+  return InNamespace(program) ? L"Global\\semilist-seam-semilist-environment-"
+                                L"edit_S-1-5-32-544_S-1-16-12288_edit"
+                              : L"Global\\semilist-environment-edit";
+}
+
+std::wstring AccountLockName(const wchar_t* program) {
   const std::wstring sid = CurrentAccountSid();
   EXPECT_FALSE(sid.empty()) << "the process token names no account";
-  return MachineLockName() + L"-" + sid;
+  return InNamespace(program) ? L"Global\\semilist-seam-semilist-environment-"
+                                L"edit_" +
+                                    sid + L"_S-1-16-8192_edit"
+                              : L"Global\\semilist-environment-edit-" + sid;
 }
 
 void PumpMessagesFor(DWORD milliseconds) {

@@ -21,9 +21,11 @@ HANDLE StartSemilist(const std::vector<std::wstring>& arguments,
                      HANDLE* suspendedThread = nullptr,
                      const wchar_t* program = L"semilist.exe", DWORD flags = 0);
 
-// The names of the edit locks: the machine's, and this account's.
-std::wstring MachineLockName();
-std::wstring AccountLockName();
+// The names of the edit locks that `program` takes: the machine's, and this
+// account's. semilist-namespace.exe's are where the stand-in for private
+// namespaces puts the mutex of each boundary.
+std::wstring MachineLockName(const wchar_t* program = L"semilist.exe");
+std::wstring AccountLockName(const wchar_t* program = L"semilist.exe");
 
 // Waits for the process while dispatching this thread's messages, so that
 // its broadcast can be delivered; closes the handle and returns the status.

@@ -1,18 +1,23 @@
 // Linked into semilist-session0.exe, a test build of semilist from the
 // product's sources, compiled without dllimport and linked with --wrap so
-// that the session calls come here. It believes it runs in session 0, with
-// sessions {0 disconnected, 1 active, 2 disconnected, 3 connected, 65536
-// listening}; token and process calls go on to Wine's real ones. A start
-// is refused unless SeIncreaseQuotaPrivilege and SeAssignPrimaryToken-
-// Privilege were enabled, where they are held.
+// that the session calls come here. It believes it runs in session 0 as
+// LocalSystem, with sessions {0 disconnected, 1 active, 2 disconnected,
+// 3 connected, 65536 listening}; token and process calls go on to Wine's
+// real ones. As on Windows, a privilege counts only where it was enabled on
+// the token that the asking thread runs with: its impersonation token, or
+// else the process's. Setting a token's session takes SeTcbPrivilege, and a
+// start takes SeIncreaseQuotaPrivilege and SeAssignPrimaryTokenPrivilege
+// where they are held.
 //   SEMILIST_SEAM_FAULT  "privilege": SeTcbPrivilege is not held;
 //                        "quota": only SeTcbPrivilege is held;
 //                        "start-1": the start in session 1 fails;
 //                        "start-all": every start fails;
-//                        "no-breakaway": the job forbids breaking away
+//                        "no-breakaway": the job forbids breaking away;
+//                        "arm64": an x64 process on an ARM64 system
 //   SEMILIST_SEAM_LOG    file that gets "started N" for each child started,
 //                        with " breakaway" where it broke away from the
-//                        job, and "broadcast" for session 0's own broadcast
+//                        job, "broadcast" for session 0's own broadcast, and
+//                        "adjusted the process token" should that happen
 #include <windows.h>
 // After windows.h, which it needs.
 #include <wtsapi32.h>
@@ -21,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 
 namespace {
@@ -29,21 +35,60 @@ namespace {
 // which Wine ignores. The child then believes it runs there, as on Windows.
 const wchar_t kSession[] = L"SEMILIST_SEAM_SESSION";
 
+// From the process's environment block as it is now: the CRT's copy,
+// taken at start, misses what a test sets for a DLL in its own process.
+std::wstring Environment(const wchar_t* name) {
+  wchar_t value[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? value : L"";
+}
+
 bool Faulted(const wchar_t* fault) {
-  const wchar_t* value = _wgetenv(L"SEMILIST_SEAM_FAULT");
-  return value != nullptr && std::wcscmp(value, fault) == 0;
+  return Environment(L"SEMILIST_SEAM_FAULT") == fault;
 }
 
 void Log(const char* line) {
-  const wchar_t* path = _wgetenv(L"SEMILIST_SEAM_LOG");
-  if (FILE* file = path != nullptr ? _wfopen(path, L"ab") : nullptr) {
+  const std::wstring path = Environment(L"SEMILIST_SEAM_LOG");
+  if (FILE* file = !path.empty() ? _wfopen(path.c_str(), L"ab") : nullptr) {
     std::fprintf(file, "%s\n", line);
     std::fclose(file);
   }
 }
 
+// By token handle, and the privileges enabled by token, for the host's
+// threads that relay at once.
 std::map<HANDLE, DWORD> g_tokenSessions;
-int g_startPrivileges = 0;  // how many of the two were enabled
+std::map<ULONGLONG, std::set<DWORD>> g_enabled;
+SRWLOCK g_lock = SRWLOCK_INIT;
+
+ULONGLONG TokenId(HANDLE token) {
+  TOKEN_STATISTICS statistics{};
+  DWORD size = 0;
+  GetTokenInformation(token, TokenStatistics, &statistics, sizeof statistics,
+                      &size);
+  return (static_cast<ULONGLONG>(statistics.TokenId.HighPart) << 32) |
+         statistics.TokenId.LowPart;
+}
+
+DWORD PrivilegeId(const wchar_t* name) {
+  LUID luid{};
+  LookupPrivilegeValueW(nullptr, name, &luid);
+  return luid.LowPart;
+}
+
+// Whether the calling thread runs with `name` enabled.
+bool Holds(const wchar_t* name) {
+  HANDLE token = nullptr;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  }
+  const ULONGLONG id = TokenId(token);
+  CloseHandle(token);
+  AcquireSRWLockExclusive(&g_lock);
+  const bool held = g_enabled[id].count(PrivilegeId(name)) != 0;
+  ReleaseSRWLockExclusive(&g_lock);
+  return held;
+}
 
 BOOL WINAPI FakeEnumerateSessions(HANDLE, DWORD, DWORD,
                                   WTS_SESSION_INFOW** sessions, DWORD* count) {
@@ -60,12 +105,16 @@ BOOL WINAPI FakeEnumerateSessions(HANDLE, DWORD, DWORD,
 
 void WINAPI FakeFreeMemory(void* memory) { std::free(memory); }
 
+BOOL WINAPI FakeIsWow64Process2(HANDLE, USHORT* process, USHORT* native) {
+  *process = IMAGE_FILE_MACHINE_UNKNOWN;
+  *native = IMAGE_FILE_MACHINE_ARM64;
+  return TRUE;
+}
+
 }  // namespace
 
 extern "C" {
 FARPROC WINAPI __real_GetProcAddress(HMODULE, LPCSTR);
-BOOL WINAPI __real_AdjustTokenPrivileges(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD,
-                                         PTOKEN_PRIVILEGES, PDWORD);
 BOOL WINAPI __real_SetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID,
                                        DWORD);
 LRESULT WINAPI __real_SendMessageTimeoutW(HWND, UINT, WPARAM, LPARAM, UINT,
@@ -77,8 +126,7 @@ BOOL WINAPI __real_CreateProcessAsUserW(HANDLE, LPCWSTR, LPWSTR,
                                         LPPROCESS_INFORMATION);
 
 BOOL WINAPI __wrap_ProcessIdToSessionId(DWORD, DWORD* session) {
-  const wchar_t* relayedTo = _wgetenv(kSession);
-  *session = relayedTo != nullptr ? std::wcstoul(relayedTo, nullptr, 10) : 0;
+  *session = std::wcstoul(Environment(kSession).c_str(), nullptr, 10);
   return TRUE;
 }
 
@@ -93,34 +141,48 @@ FARPROC WINAPI __wrap_GetProcAddress(HMODULE module, LPCSTR name) {
     if (std::strcmp(name, "WTSFreeMemory") == 0) {
       return reinterpret_cast<FARPROC>(reinterpret_cast<Any>(FakeFreeMemory));
     }
+    if (std::strcmp(name, "IsWow64Process2") == 0 && Faulted(L"arm64")) {
+      return reinterpret_cast<FARPROC>(
+          reinterpret_cast<Any>(FakeIsWow64Process2));
+    }
   }
   return __real_GetProcAddress(module, name);
 }
 
-BOOL WINAPI __wrap_AdjustTokenPrivileges(HANDLE token, BOOL disableAll,
-                                         PTOKEN_PRIVILEGES state, DWORD size,
-                                         PTOKEN_PRIVILEGES previous,
-                                         PDWORD returned) {
-  LUID tcb{};
-  LookupPrivilegeValueW(nullptr, SE_TCB_NAME, &tcb);
-  const LUID& luid = state->Privileges[0].Luid;
-  const bool isTcb =
-      luid.LowPart == tcb.LowPart && luid.HighPart == tcb.HighPart;
+BOOL WINAPI __wrap_AdjustTokenPrivileges(HANDLE token, BOOL,
+                                         PTOKEN_PRIVILEGES state, DWORD,
+                                         PTOKEN_PRIVILEGES, PDWORD) {
+  TOKEN_TYPE type = TokenImpersonation;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenType, &type, sizeof type, &size);
+  if (type == TokenPrimary) Log("adjusted the process token");
+  const DWORD privilege = state->Privileges[0].Luid.LowPart;
+  const bool isTcb = privilege == PrivilegeId(SE_TCB_NAME);
   if (Faulted(L"privilege") || (!isTcb && Faulted(L"quota"))) {
     // As for an account that lacks the privilege: success, and a warning.
     SetLastError(ERROR_NOT_ALL_ASSIGNED);
     return TRUE;
   }
-  if (!isTcb) ++g_startPrivileges;
-  return __real_AdjustTokenPrivileges(token, disableAll, state, size, previous,
-                                      returned);
+  const ULONGLONG id = TokenId(token);
+  AcquireSRWLockExclusive(&g_lock);
+  g_enabled[id].insert(privilege);
+  ReleaseSRWLockExclusive(&g_lock);
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
 }
 
 BOOL WINAPI __wrap_SetTokenInformation(HANDLE token,
                                        TOKEN_INFORMATION_CLASS kind,
                                        LPVOID data, DWORD size) {
-  if (kind == TokenSessionId)
+  if (kind == TokenSessionId) {
+    if (!Holds(SE_TCB_NAME)) {
+      SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+      return FALSE;
+    }
+    AcquireSRWLockExclusive(&g_lock);
     g_tokenSessions[token] = *static_cast<DWORD*>(data);
+    ReleaseSRWLockExclusive(&g_lock);
+  }
   return __real_SetTokenInformation(token, kind, data, size);
 }
 
@@ -132,9 +194,11 @@ BOOL WINAPI __wrap_CreateProcessAsUserW(HANDLE token, LPCWSTR application,
                                         LPVOID environment, LPCWSTR directory,
                                         LPSTARTUPINFOW startup,
                                         LPPROCESS_INFORMATION process) {
+  AcquireSRWLockExclusive(&g_lock);
   const DWORD session = g_tokenSessions[token];
+  ReleaseSRWLockExclusive(&g_lock);
   // However the relay goes wrong, a child starts no children of its own.
-  const bool relayedAgain = _wgetenv(kSession) != nullptr;
+  const bool relayedAgain = !Environment(kSession).empty();
   if (relayedAgain) Log("relayed again");
   const bool breakaway = (flags & CREATE_BREAKAWAY_FROM_JOB) != 0;
   if (relayedAgain || (session == 1 && Faulted(L"start-1")) ||
@@ -142,15 +206,29 @@ BOOL WINAPI __wrap_CreateProcessAsUserW(HANDLE token, LPCWSTR application,
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  if (g_startPrivileges < 2 && !Faulted(L"quota")) {
+  if (!Faulted(L"quota") &&
+      !(Holds(SE_INCREASE_QUOTA_NAME) && Holds(SE_ASSIGNPRIMARYTOKEN_NAME))) {
     SetLastError(ERROR_PRIVILEGE_NOT_HELD);
     return FALSE;
   }
-  SetEnvironmentVariableW(kSession, std::to_wstring(session).c_str());
+  // The child's own environment, not this process's, which the host's
+  // other threads read, tells it its session.
+  std::wstring block;
+  if (wchar_t* inherited = GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = inherited; *entry != L'\0';
+         entry += std::wcslen(entry) + 1) {
+      block.append(entry, std::wcslen(entry) + 1);
+    }
+    FreeEnvironmentStringsW(inherited);
+  }
+  block += std::wstring(kSession) + L"=" + std::to_wstring(session);
+  block.push_back(L'\0');
+  block.push_back(L'\0');
   const BOOL started = __real_CreateProcessAsUserW(
       token, application, commandLine, processAttributes, threadAttributes,
-      inherit, flags, environment, directory, startup, process);
-  SetEnvironmentVariableW(kSession, nullptr);
+      inherit, flags | CREATE_UNICODE_ENVIRONMENT,
+      environment != nullptr ? environment : block.data(), directory, startup,
+      process);
   if (started) {
     Log(("started " + std::to_string(session) + (breakaway ? " breakaway" : ""))
             .c_str());
@@ -158,11 +236,20 @@ BOOL WINAPI __wrap_CreateProcessAsUserW(HANDLE token, LPCWSTR application,
   return started;
 }
 
+// It runs as LocalSystem: the account its token names is S-1-5-18.
+BOOL WINAPI __wrap_ConvertSidToStringSidW(PSID, LPWSTR* text) {
+  static const wchar_t kLocalSystem[] = L"S-1-5-18";
+  *text = static_cast<LPWSTR>(LocalAlloc(LMEM_FIXED, sizeof kLocalSystem));
+  if (*text == nullptr) return FALSE;
+  std::memcpy(*text, kLocalSystem, sizeof kLocalSystem);
+  return TRUE;
+}
+
 LRESULT WINAPI __wrap_SendMessageTimeoutW(HWND window, UINT message,
                                           WPARAM wParam, LPARAM lParam,
                                           UINT flags, UINT timeout,
                                           PDWORD_PTR result) {
-  if (_wgetenv(kSession) == nullptr) Log("broadcast");
+  if (Environment(kSession).empty()) Log("broadcast");
   return __real_SendMessageTimeoutW(window, message, wParam, lParam, flags,
                                     timeout, result);
 }

@@ -51,29 +51,16 @@ bool RunsInSessionZero() {
 const wchar_t* const kRelayPrivileges[] = {SE_TCB_NAME, SE_INCREASE_QUOTA_NAME,
                                            SE_ASSIGNPRIMARYTOKEN_NAME};
 
-// Enables one privilege, and keeps in `previous` what it changed.
-// AdjustTokenPrivileges succeeds also when the token lacks it, and tells so
-// only through the last error.
-bool EnablePrivilege(HANDLE token, const wchar_t* name,
-                     TOKEN_PRIVILEGES& previous) {
+// AdjustTokenPrivileges succeeds also when the token lacks the privilege,
+// and tells so only through the last error.
+bool EnablePrivilege(HANDLE token, const wchar_t* name) {
   TOKEN_PRIVILEGES privileges{};
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  DWORD size = 0;
   return LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) &&
-         AdjustTokenPrivileges(token, FALSE, &privileges, sizeof previous,
-                               &previous, &size) &&
+         AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr,
+                               nullptr) &&
          GetLastError() == ERROR_SUCCESS;
-}
-
-// The token is the process's, which in-process is the host's: what the
-// relay enabled is put back as it was.
-void RestorePrivileges(HANDLE token, TOKEN_PRIVILEGES* previous, int count) {
-  for (int i = count - 1; i >= 0; --i) {
-    if (previous[i].PrivilegeCount != 0) {
-      AdjustTokenPrivileges(token, FALSE, &previous[i], 0, nullptr, nullptr);
-    }
-  }
 }
 
 // The sessions where someone is signed in: active ones, and disconnected
@@ -174,40 +161,75 @@ HANDLE StartInSession(HANDLE ownToken, DWORD session, const RelayImage& image) {
   return process.hProcess;
 }
 
-// Starts a child that broadcasts in every user session, and returns them;
-// a step that fails skips that session, or the relay, and is not reported:
-// the edit is stored already.
-std::vector<OwnedHandle> StartRelays(const RelayImage& image) {
+// The relay's children, started by its own thread.
+struct Relay {
+  const RelayImage* image;
   std::vector<OwnedHandle> children;
+};
+
+// Starts a child that broadcasts in every user session; a step that fails
+// skips that session, or the relay, and is not reported: the edit is
+// stored already.
+void StartRelaysOnThisThread(Relay& relay) {
+  const std::vector<DWORD> sessions = UserSessions();
+  if (sessions.empty()) return;
+  relay.children.reserve(sessions.size());
   HANDLE own = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(),
-                        TOKEN_ADJUST_PRIVILEGES | TOKEN_DUPLICATE | TOKEN_QUERY,
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY,
                         &own)) {
-    return children;
+    return;
   }
   const OwnedHandle ownToken(own, CloseHandle);
-  // Found before the privileges are enabled, so that running out of memory
-  // cannot leave them so.
-  const std::vector<DWORD> sessions = UserSessions();
-  children.reserve(sessions.size());
-  constexpr int kCount = static_cast<int>(std::size(kRelayPrivileges));
-  TOKEN_PRIVILEGES previous[kCount] = {};
+  HANDLE duplicate = nullptr;
+  if (!DuplicateTokenEx(
+          own, TOKEN_ADJUST_PRIVILEGES | TOKEN_IMPERSONATE | TOKEN_QUERY,
+          nullptr, SecurityImpersonation, TokenImpersonation, &duplicate)) {
+    return;
+  }
+  const OwnedHandle privileged(duplicate, CloseHandle);
   // Without the session privilege there is no relay; the others are tried.
-  if (!sessions.empty() &&
-      EnablePrivilege(own, kRelayPrivileges[0], previous[0])) {
-    for (int i = 1; i < kCount; ++i) {
-      EnablePrivilege(own, kRelayPrivileges[i], previous[i]);
-    }
-    // Every child starts before any is waited for: a terminal server can
-    // have hundreds of sessions, and each child can take seconds.
-    for (DWORD session : sessions) {
-      if (HANDLE child = StartInSession(own, session, image)) {
-        children.emplace_back(child, CloseHandle);
-      }
+  if (!EnablePrivilege(duplicate, kRelayPrivileges[0])) return;
+  for (std::size_t i = 1; i < std::size(kRelayPrivileges); ++i) {
+    EnablePrivilege(duplicate, kRelayPrivileges[i]);
+  }
+  // A privilege is checked against the token of the thread that asks, while
+  // it impersonates: SetTokenInformation's SeTcbPrivilege here, and the
+  // kernel's checks behind CreateProcessAsUserW, whose page speaks of "the
+  // process that calls" it.
+  if (!SetThreadToken(nullptr, duplicate)) return;
+  // Every child starts before any is waited for: a terminal server can
+  // have hundreds of sessions, and each child can take seconds.
+  for (DWORD session : sessions) {
+    if (HANDLE child = StartInSession(own, session, *relay.image)) {
+      relay.children.emplace_back(child, CloseHandle);
     }
   }
-  RestorePrivileges(own, previous, kCount);
-  return children;
+  // The impersonation ends with the thread.
+}
+
+DWORD WINAPI RelayThread(void* relay) {
+  // Only running out of memory throws, and before any child starts.
+  try {
+    StartRelaysOnThisThread(*static_cast<Relay*>(relay));
+  } catch (...) {
+  }
+  return 0;
+}
+
+// On a thread of the relay's own, which starts with WOW64 file redirection
+// on, whatever the host's thread turned off, and with no impersonation of
+// the caller's. Its privileges are enabled on a duplicate of the process
+// token that only that thread impersonates: the process token, which every
+// thread of a host shares, is never adjusted, so two relays at once cannot
+// take each other's privileges away, and no other thread runs with them.
+std::vector<OwnedHandle> StartRelays(const RelayImage& image) {
+  Relay relay{&image, {}};
+  const HANDLE thread =
+      CreateThread(nullptr, 0, RelayThread, &relay, 0, nullptr);
+  if (thread == nullptr) return {};
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  return std::move(relay.children);
 }
 
 void WaitForRelays(const std::vector<OwnedHandle>& owners) {
@@ -227,10 +249,29 @@ void WaitForRelays(const std::vector<OwnedHandle>& owners) {
   }
 }
 
+// An x64 program runs emulated on an ARM64 Windows, but that system's
+// rundll32 is an ARM64 program, which cannot load an x64 DLL. The x86 DLL's
+// rundll32, in SysWOW64, is an x86 program. IsWow64Process2 is found at run
+// time: Windows before 10 lacks it, and runs on no ARM64 machine.
+bool RundllCannotLoadThisDll() {
+#if defined(__x86_64__)
+  const auto isWow64Process2 = LibraryFunction<decltype(IsWow64Process2)>(
+      GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2");
+  USHORT process = 0;
+  USHORT native = 0;
+  return isWow64Process2 != nullptr &&
+         isWow64Process2(GetCurrentProcess(), &process, &native) &&
+         native == IMAGE_FILE_MACHINE_ARM64;
+#else
+  return false;
+#endif
+}
+
 }  // namespace
 
 RelayImage::RelayImage(HMODULE module) {
   if (!RunsInSessionZero()) return;
+  if (module != nullptr && RundllCannotLoadThisDll()) return;
   const std::wstring path = ModulePath(module);
   if (path.empty()) return;
   // The children start there, out of any folder that a user could change.

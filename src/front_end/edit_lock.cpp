@@ -5,16 +5,10 @@
 #include <memory>
 #include <vector>
 
+#include "front_end/library_function.h"
+
 namespace semilist {
 namespace {
-
-// Global\ reaches every session, so an installer running as a service and
-// one run from a desktop take turns too. Local\ still covers one session
-// where the global namespace is not available.
-const wchar_t* const kLockNames[] = {
-    L"Global\\semilist-environment-edit",
-    L"Local\\semilist-environment-edit",
-};
 
 // LocalSystem and the Administrators group, and no one else. Every run on
 // the machine's environment is one of the two, so a service and an elevated
@@ -26,14 +20,101 @@ const wchar_t kLockSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 // All a run does with the mutex is wait for it and release it.
 constexpr DWORD kLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
 
+// The namespace admits the same accounts as its mutex, with the rights of a
+// directory of objects but not DELETE, WRITE_DAC or WRITE_OWNER: whoever
+// could delete it would split the lock in two. The OWNER RIGHTS entry takes
+// away the owner's implied right to rewrite the DACL. 0x2000F is
+// DIRECTORY_QUERY, TRAVERSE, CREATE_OBJECT, CREATE_SUBDIRECTORY and
+// READ_CONTROL.
+const wchar_t kNamespaceSecurity[] =
+    L"D:P(A;;0x2000f;;;SY)(A;;0x2000f;;;BA)(A;;0x2000f;;;OW)";
+
+// A namespace is found by its boundary, never by its alias: the name is
+// semilist's own, so that no other program's namespace with the same SIDs
+// is shared by accident. Creating it takes every SID of the boundary,
+// enabled, and at least its integrity level, so that neither a standard
+// user nor a low-integrity process of the account can create it first.
+const wchar_t kBoundaryName[] = L"semilist-environment-edit";
+const wchar_t kAdministrators[] = L"S-1-5-32-544";
+const wchar_t kHighIntegrity[] = L"S-1-16-12288";
+const wchar_t kMediumIntegrity[] = L"S-1-16-8192";
+// The aliases are this process's names for the two namespaces; they differ
+// so that a host that edits both scopes at once never confuses them.
+const wchar_t kMachineAlias[] = L"semilist-machine";
+const wchar_t kAccountAlias[] = L"semilist-account";
+
+// A namespace leaves the lookup when the last handle to it anywhere closes,
+// and an open that comes just after says ERROR_PATH_NOT_FOUND; creating it
+// again then succeeds, unless another run was quicker again.
+constexpr int kNamespaceAttempts = 100;
+constexpr DWORD kNamespaceRetryMs = 15;
+
+// Where the platform has no private namespaces (Wine exports a stub of one
+// function and none of the others), the lock keeps to public names: the
+// global one reaches every session, and the local one still covers one
+// session where the global namespace is not available.
+const wchar_t* const kPublicLockNames[] = {
+    L"Global\\semilist-environment-edit",
+    L"Local\\semilist-environment-edit",
+};
+
 using LocalMemory = std::unique_ptr<void, HLOCAL(WINAPI*)(HLOCAL)>;
 using OwnedHandle = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
+
+// Found at run time: a static import of a function that the platform lacks
+// would stop the program from loading.
+struct NamespaceApi {
+  decltype(&CreateBoundaryDescriptorW) createBoundary = nullptr;
+  decltype(&AddSIDToBoundaryDescriptor) addSid = nullptr;
+  decltype(&AddIntegrityLabelToBoundaryDescriptor) addLabel = nullptr;
+  decltype(&DeleteBoundaryDescriptor) deleteBoundary = nullptr;
+  decltype(&CreatePrivateNamespaceW) create = nullptr;
+  decltype(&OpenPrivateNamespaceW) open = nullptr;
+  decltype(&ClosePrivateNamespace) close = nullptr;
+};
+
+template <typename Function>
+void Find(HMODULE kernel, const char* name, Function*& function) {
+  function = LibraryFunction<Function>(kernel, name);
+}
+
+bool FindNamespaceApi(NamespaceApi& api) {
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (kernel == nullptr) return false;
+  Find(kernel, "CreateBoundaryDescriptorW", api.createBoundary);
+  Find(kernel, "AddSIDToBoundaryDescriptor", api.addSid);
+  Find(kernel, "AddIntegrityLabelToBoundaryDescriptor", api.addLabel);
+  Find(kernel, "DeleteBoundaryDescriptor", api.deleteBoundary);
+  Find(kernel, "CreatePrivateNamespaceW", api.create);
+  Find(kernel, "OpenPrivateNamespaceW", api.open);
+  Find(kernel, "ClosePrivateNamespace", api.close);
+  return api.createBoundary && api.addSid && api.addLabel &&
+         api.deleteBoundary && api.create && api.open && api.close;
+}
+
+LocalMemory SidFromText(const std::wstring& text) {
+  PSID sid = nullptr;
+  ConvertStringSidToSidW(text.c_str(), &sid);
+  return LocalMemory(sid, LocalFree);
+}
+
+// Null only where memory is exhausted; then the object gets the caller's
+// default DACL, and for a namespace the boundary still keeps others out.
+LocalMemory SecurityFromText(const std::wstring& text) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      text.c_str(), SDDL_REVISION_1, &descriptor, nullptr);
+  return LocalMemory(descriptor, LocalFree);
+}
 
 }  // namespace
 
 EditLock::~EditLock() {
   Release();
   if (mutex_ != nullptr) CloseHandle(mutex_);
+  // Only after the mutex: the namespace must outlive every object in it.
+  // Not destroyed: other runs may hold it still.
+  if (namespace_ != nullptr) closeNamespace_(namespace_, 0);
 }
 
 std::wstring CurrentAccountSid() {
@@ -59,23 +140,90 @@ std::wstring CurrentAccountSid() {
 bool EditLock::Acquire(const std::wstring& accountSid, DWORD timeoutMs,
                        bool readOnly) {
   std::wstring security = kLockSecurity;
-  std::wstring suffix;
-  if (!accountSid.empty()) {
-    security += L"(A;;GA;;;" + accountSid + L")";
-    suffix = L"-" + accountSid;
-  }
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  // Only memory exhaustion makes this fail; the mutex then gets the
-  // account's default DACL, which still serves runs of the same account.
-  ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      security.c_str(), SDDL_REVISION_1, &descriptor, nullptr);
-  const LocalMemory owned(descriptor, LocalFree);
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  if (!accountSid.empty()) security += L"(A;;GA;;;" + accountSid + L")";
+  const LocalMemory descriptor = SecurityFromText(security);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+  if (!CreateInNamespace(accountSid, attributes, readOnly)) return false;
+  if (mutex_ == nullptr) return true;
 
-  for (const wchar_t* base : kLockNames) {
-    const std::wstring name = base + suffix;
-    mutex_ = CreateMutexExW(&attributes, name.c_str(), 0, kLockAccess);
-    if (mutex_ != nullptr) break;
+  switch (WaitForSingleObject(mutex_, timeoutMs)) {
+    case WAIT_OBJECT_0:
+    // A run that died while holding the lock leaves no half edit behind,
+    // because each registry write is atomic; the lock is ours now.
+    case WAIT_ABANDONED:
+      held_ = true;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The lock's mutex in a private namespace whose boundary holds the
+// Administrators group, or the account, so that no one outside it can
+// create or squat on anything in it.
+bool EditLock::CreateInNamespace(const std::wstring& accountSid,
+                                 SECURITY_ATTRIBUTES& attributes,
+                                 bool readOnly) {
+  NamespaceApi api;
+  // Never a public name on a platform with namespaces: runs that took
+  // different locks would not keep each other out.
+  if (!FindNamespaceApi(api)) {
+    return CreateUnderPublicName(accountSid, attributes, readOnly);
+  }
+  const bool machine = accountSid.empty();
+  const LocalMemory sid = SidFromText(machine ? kAdministrators : accountSid);
+  const LocalMemory label =
+      SidFromText(machine ? kHighIntegrity : kMediumIntegrity);
+  HANDLE boundary = api.createBoundary(kBoundaryName, 0);
+  if (boundary == nullptr) return false;
+  // The two calls may move the descriptor, and update the handle.
+  const bool described = sid && label && api.addSid(&boundary, sid.get()) &&
+                         api.addLabel(&boundary, label.get());
+  const std::unique_ptr<void, decltype(api.deleteBoundary)> ownedBoundary(
+      boundary, api.deleteBoundary);
+  if (!described) return false;
+
+  std::wstring security = kNamespaceSecurity;
+  if (!machine) security += L"(A;;0x2000f;;;" + accountSid + L")";
+  const LocalMemory descriptor = SecurityFromText(security);
+  SECURITY_ATTRIBUTES namespaceAttributes{sizeof namespaceAttributes,
+                                          descriptor.get(), FALSE};
+  const wchar_t* const alias = machine ? kMachineAlias : kAccountAlias;
+  DWORD error = ERROR_PATH_NOT_FOUND;
+  for (int attempt = 0; attempt < kNamespaceAttempts; ++attempt) {
+    if (attempt > 1) Sleep(kNamespaceRetryMs);
+    namespace_ = api.create(&namespaceAttributes, boundary, alias);
+    if (namespace_ != nullptr) break;
+    error = GetLastError();
+    // Creating checks the boundary, which a caller outside it fails;
+    // opening checks only the namespace's DACL.
+    if (error != ERROR_ALREADY_EXISTS) break;
+    namespace_ = api.open(boundary, alias);
+    if (namespace_ != nullptr) break;
+    error = GetLastError();
+    if (error != ERROR_PATH_NOT_FOUND) break;
+  }
+  if (namespace_ == nullptr) {
+    // A standard user cannot enter the machine's namespace; such a reader
+    // reads unlocked. Any other failure stops the run.
+    return error == ERROR_ACCESS_DENIED && readOnly;
+  }
+  closeNamespace_ = api.close;
+  // Only now: before this process held the namespace, the name would have
+  // landed in the public namespace.
+  mutex_ = CreateMutexExW(
+      &attributes, (alias + std::wstring(L"\\edit")).c_str(), 0, kLockAccess);
+  return mutex_ != nullptr;
+}
+
+bool EditLock::CreateUnderPublicName(const std::wstring& accountSid,
+                                     SECURITY_ATTRIBUTES& attributes,
+                                     bool readOnly) {
+  const std::wstring suffix = accountSid.empty() ? L"" : L"-" + accountSid;
+  for (const wchar_t* base : kPublicLockNames) {
+    mutex_ =
+        CreateMutexExW(&attributes, (base + suffix).c_str(), 0, kLockAccess);
+    if (mutex_ != nullptr) return true;
     // The name is public. A mutex that refuses us, or another kind of object
     // under that name, means someone else holds it; going on, or moving to
     // a name that other sessions do not share, would let them switch the
@@ -91,18 +239,7 @@ bool EditLock::Acquire(const std::wstring& accountSid, DWORD timeoutMs,
   // Any other failure means the namespace, or the resources for a mutex, are
   // missing where this run is. An installer there must still be able to
   // edit, and a lock that cannot be created cannot be held by anyone else.
-  if (mutex_ == nullptr) return true;
-
-  switch (WaitForSingleObject(mutex_, timeoutMs)) {
-    case WAIT_OBJECT_0:
-    // A run that died while holding the lock leaves no half edit behind,
-    // because each registry write is atomic; the lock is ours now.
-    case WAIT_ABANDONED:
-      held_ = true;
-      return true;
-    default:
-      return false;
-  }
+  return true;
 }
 
 void EditLock::Release() {

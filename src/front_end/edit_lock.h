@@ -13,7 +13,8 @@ namespace semilist {
 // the empty text if the process token cannot tell it.
 std::wstring CurrentAccountSid();
 
-// Owns the named mutex handle, and its ownership while held.
+// Owns the mutex handle, its ownership while held, and the handle of the
+// private namespace that the mutex lives in.
 class EditLock {
  public:
   EditLock() = default;
@@ -23,15 +24,24 @@ class EditLock {
 
   // Waits up to `timeoutMs` for the lock on the machine's environment, or,
   // with an account's SID, on that account's environment. False when it
-  // could not be had in time, or when someone else holds its name. Where no
-  // mutex can be created at all, the run goes on unlocked and this returns
-  // true; so does a reader whose rights do not reach the lock, since a read
-  // can lose nothing.
+  // could not be had in time, or when no lock could be made: nothing may be
+  // edited then. A reader whose rights do not reach the lock gets true
+  // without it, since a read can lose nothing; so does any run where the
+  // platform has neither private namespaces nor a place for a named mutex.
   bool Acquire(const std::wstring& accountSid, DWORD timeoutMs,
                bool readOnly = false);
   void Release();
 
  private:
+  using CloseNamespace = BOOLEAN(WINAPI*)(HANDLE, ULONG);
+
+  bool CreateInNamespace(const std::wstring& accountSid,
+                         SECURITY_ATTRIBUTES& attributes, bool readOnly);
+  bool CreateUnderPublicName(const std::wstring& accountSid,
+                             SECURITY_ATTRIBUTES& attributes, bool readOnly);
+
+  HANDLE namespace_ = nullptr;
+  CloseNamespace closeNamespace_ = nullptr;
   HANDLE mutex_ = nullptr;
   bool held_ = false;
 };

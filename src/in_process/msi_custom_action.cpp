@@ -8,9 +8,12 @@
 
 #include <string>
 
+#include "command_line/command_line.h"
+#include "front_end/edit_lock.h"
 #include "front_end/front_end.h"
 #include "front_end/library_function.h"
 #include "in_process/run_text.h"
+#include "path_list/path_list.h"
 
 namespace {
 
@@ -94,6 +97,15 @@ const wchar_t* StatusInWords(int status) {
   }
 }
 
+// A no-impersonate action runs as LocalSystem, whose own environment a
+// /user edit would change, and not the installing user's. A program run as
+// LocalSystem may mean that; an installer's action never does.
+bool EditsLocalSystemsOwnEnvironment(const std::wstring& text) {
+  const std::vector<std::wstring> words = semilist::SplitCommandLine(text);
+  return words.size() > 1 && semilist::EqualsNoCase(words[1], L"/user") &&
+         semilist::CurrentAccountSid() == L"S-1-5-18";
+}
+
 UINT RunAction(const Installer& installer, MSIHANDLE install) {
   // An immediate action runs before the installation script, often
   // unelevated, and nothing would undo it on a failure.
@@ -110,6 +122,15 @@ UINT RunAction(const Installer& installer, MSIHANDLE install) {
   if (!ReadActionData(installer, install, text)) {
     Log(installer, install,
         L"semilist: CustomActionData could not be read; nothing was done");
+    return ERROR_INSTALL_FAILURE;
+  }
+  if (EditsLocalSystemsOwnEnvironment(text)) {
+    Log(installer, install,
+        L"semilist: " + text +
+            L": usage error, nothing was touched (status 1): the action runs "
+            L"as LocalSystem, so /user would edit LocalSystem's environment, "
+            L"not the installing user's. Make the action impersonated, or "
+            L"use /system");
     return ERROR_INSTALL_FAILURE;
   }
   const int status = semilist::RunText(text.c_str());
