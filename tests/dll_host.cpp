@@ -8,6 +8,8 @@
 //   SEMILIST_HOST_NO_REDIRECTION  set: each thread first turns off WOW64
 //                                 file redirection, as NSIS's
 //                                 DisableX64FSRedirection does
+//   SEMILIST_HOST_TERMINATE       set: calls the DLL's SemilistSeamTerminate
+//                                 instead, which only a test build has
 #include <windows.h>
 
 #include <string>
@@ -25,6 +27,12 @@ int wmain() {
   const auto run = semilist::LibraryFunction<decltype(SemilistRunW)>(
       library, "SemilistRunW");
   if (run == nullptr) return 0xDEAD;
+  if (GetEnvironmentVariableW(L"SEMILIST_HOST_TERMINATE", nullptr, 0) != 0) {
+    const auto terminate =
+        semilist::LibraryFunction<void()>(library, "SemilistSeamTerminate");
+    if (terminate != nullptr) terminate();
+    return 0xDEAD;
+  }
   // Past the program's name, as Windows reads it: up to its closing quote,
   // or up to the first blank.
   const wchar_t* rest = GetCommandLineW();

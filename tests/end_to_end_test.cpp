@@ -656,6 +656,14 @@ TEST_P(HostRelayTest, ThreadWithoutFileRedirectionStillRelays) {
   EXPECT_EQ(Started(), "started 1 breakaway\nstarted 2 breakaway\nbroadcast\n");
 }
 
+TEST_P(HostRelayTest, TerminateEndsTheHostAtOnceWithoutAWindow) {
+  // abort would end it with 3, after a message box where it has no console.
+  SetEnvironmentVariableW(L"SEMILIST_HOST_TERMINATE", L"1");
+  constexpr DWORD kFailFast = 0xC0000602;  // STATUS_FAIL_FAST_EXCEPTION
+  EXPECT_EQ(Run({}).status, kFailFast);
+  SetEnvironmentVariableW(L"SEMILIST_HOST_TERMINATE", nullptr);
+}
+
 INSTANTIATE_TEST_SUITE_P(SessionZero, HostRelayTest,
                          ::testing::Values(Runner{
                              L"semilist-session0-dll-host.exe",

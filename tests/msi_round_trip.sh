@@ -101,3 +101,20 @@ if msiexec /i "$immediate"; then fail "an immediate semilist action did not fail
 expect_logged "SemilistCustomAction must be a deferred, rollback or commit action"
 expect_as_before "an install with an immediate semilist action"
 echo "an immediate semilist action failed the install, logged why, and changed nothing"
+
+# A no-impersonate action runs as LocalSystem, where /user would edit
+# LocalSystem's own environment rather than the installing user's: the DLL
+# refuses, and says why. The test build that believes it runs in session 0
+# believes it runs as LocalSystem too.
+as_system=$work/user-as-localsystem.msi
+"$build_msi" "$(dirname "$semilist")/semilist-session0.dll" "$as_system"
+msibuild "$as_system" -q "UPDATE CustomAction SET Target = \
+'/append /user PATH C:\\semilist-as-system' WHERE Action = 'SetAddToPath'"
+user_path() { { "$wine" reg query 'HKCU\Environment' /v PATH 2>&1 || true; } | tr -d '\r'; }
+user_before=$(user_path)
+if msiexec /i "$as_system"; then fail "a /user action as LocalSystem did not fail the install"; fi
+expect_logged "semilist: /append /user PATH C:\\semilist-as-system: usage error"
+expect_logged "Make the action impersonated"
+[[ $(user_path) == "$user_before" ]] || fail "a /user action as LocalSystem changed HKCU: $(user_path)"
+expect_as_before "an install with a /user action as LocalSystem"
+echo "a /user action as LocalSystem failed the install, logged why, and left HKCU alone"

@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <set>
 #include <string>
@@ -253,4 +254,10 @@ LRESULT WINAPI __wrap_SendMessageTimeoutW(HWND window, UINT message,
   return __real_SendMessageTimeoutW(window, message, wParam, lParam, flags,
                                     timeout, result);
 }
+}
+
+// What no entry of the product does, for the test of the terminate handler:
+// an exception with nowhere to go.
+extern "C" __declspec(dllexport) void SemilistSeamTerminate() {
+  std::terminate();
 }
