@@ -1,5 +1,8 @@
 // Many semilist processes editing one value at once: every edit survives.
+#include <windows.h>
+// After windows.h, which they need.
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <atomic>
 #include <set>
@@ -256,6 +259,60 @@ TEST_F(ConcurrencyTest, NoOneOutsideTheNamespacesHoldsOrSplitsTheLock) {
   EXPECT_EQ(StoredText(), L"x;y;z");
   EXPECT_EQ(test::ReadRaw(HKEY_LOCAL_MACHINE, kSystemEnvironment, name_),
             test::ExpandString(L"x"));
+}
+
+TEST_F(ConcurrencyTest, NamespaceOutlivesItsCreatorWhileARunHoldsIt) {
+  // CreatePrivateNamespace's remarks say that OpenPrivateNamespace fails
+  // once the creator's handle is closed. The lock relies on the other
+  // reading, that a namespace stays while any process holds it: else a
+  // third run would make a second namespace, and a lock of its own.
+  if (test::UnderWine()) {
+    GTEST_SKIP() << "Wine has no private namespaces; on Windows this "
+                    "settles which reading of their lifetime holds";
+  }
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  const auto createBoundary =
+      LibraryFunction<decltype(CreateBoundaryDescriptorW)>(
+          kernel, "CreateBoundaryDescriptorW");
+  const auto addSid = LibraryFunction<decltype(AddSIDToBoundaryDescriptor)>(
+      kernel, "AddSIDToBoundaryDescriptor");
+  const auto addLabel =
+      LibraryFunction<decltype(AddIntegrityLabelToBoundaryDescriptor)>(
+          kernel, "AddIntegrityLabelToBoundaryDescriptor");
+  const auto create = LibraryFunction<decltype(CreatePrivateNamespaceW)>(
+      kernel, "CreatePrivateNamespaceW");
+  const auto close = LibraryFunction<decltype(ClosePrivateNamespace)>(
+      kernel, "ClosePrivateNamespace");
+  ASSERT_TRUE(createBoundary && addSid && addLabel && create && close);
+  // The machine's boundary, as semilist makes it.
+  HANDLE boundary = createBoundary(L"semilist-environment-edit", 0);
+  PSID administrators = nullptr;
+  PSID high = nullptr;
+  ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-32-544", &administrators));
+  ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-16-12288", &high));
+  ASSERT_TRUE(addSid(&boundary, administrators) && addLabel(&boundary, high));
+  const HANDLE created = create(nullptr, boundary, L"semilist-test");
+  ASSERT_NE(created, nullptr)
+      << "no other run may hold the namespace now: " << GetLastError();
+  const HANDLE lock = CreateMutexW(nullptr, TRUE, L"semilist-test\\edit");
+  ASSERT_NE(lock, nullptr) << GetLastError();
+  // The second run holds the namespace and waits for the lock; then the
+  // creator lets go of the namespace, keeping the lock.
+  const HANDLE second =
+      test::StartSemilist({L"/append", L"/system", name_, L"b"});
+  test::PumpMessagesFor(2000);
+  close(created, 0);
+  const HANDLE third =
+      test::StartSemilist({L"/append", L"/system", name_, L"c"});
+  test::PumpMessagesFor(2000);
+  EXPECT_EQ(WaitForSingleObject(third, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+      << "the third run found a namespace of its own";
+  ReleaseMutex(lock);
+  CloseHandle(lock);
+  EXPECT_EQ(test::WaitForSemilist(second), 0u);
+  EXPECT_EQ(test::WaitForSemilist(third), 0u);
+  LocalFree(administrators);
+  LocalFree(high);
 }
 
 }  // namespace

@@ -73,21 +73,17 @@ struct NamespaceApi {
   decltype(&ClosePrivateNamespace) close = nullptr;
 };
 
-template <typename Function>
-void Find(HMODULE kernel, const char* name, Function*& function) {
-  function = LibraryFunction<Function>(kernel, name);
-}
-
 bool FindNamespaceApi(NamespaceApi& api) {
   const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   if (kernel == nullptr) return false;
-  Find(kernel, "CreateBoundaryDescriptorW", api.createBoundary);
-  Find(kernel, "AddSIDToBoundaryDescriptor", api.addSid);
-  Find(kernel, "AddIntegrityLabelToBoundaryDescriptor", api.addLabel);
-  Find(kernel, "DeleteBoundaryDescriptor", api.deleteBoundary);
-  Find(kernel, "CreatePrivateNamespaceW", api.create);
-  Find(kernel, "OpenPrivateNamespaceW", api.open);
-  Find(kernel, "ClosePrivateNamespace", api.close);
+  FindLibraryFunction(kernel, "CreateBoundaryDescriptorW", api.createBoundary);
+  FindLibraryFunction(kernel, "AddSIDToBoundaryDescriptor", api.addSid);
+  FindLibraryFunction(kernel, "AddIntegrityLabelToBoundaryDescriptor",
+                      api.addLabel);
+  FindLibraryFunction(kernel, "DeleteBoundaryDescriptor", api.deleteBoundary);
+  FindLibraryFunction(kernel, "CreatePrivateNamespaceW", api.create);
+  FindLibraryFunction(kernel, "OpenPrivateNamespaceW", api.open);
+  FindLibraryFunction(kernel, "ClosePrivateNamespace", api.close);
   return api.createBoundary && api.addSid && api.addLabel &&
          api.deleteBoundary && api.create && api.open && api.close;
 }

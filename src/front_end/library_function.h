@@ -14,4 +14,11 @@ Function* LibraryFunction(HMODULE library, const char* name) {
       reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
 }
 
+// The same into `function`, whose type says what to find.
+template <typename Function>
+void FindLibraryFunction(HMODULE library, const char* name,
+                         Function*& function) {
+  function = LibraryFunction<Function>(library, name);
+}
+
 }  // namespace semilist

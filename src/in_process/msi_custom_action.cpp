@@ -29,20 +29,17 @@ struct Installer {
   decltype(MsiCloseHandle)* closeHandle = nullptr;
 };
 
-template <typename Function>
-void Find(HMODULE msi, const char* name, Function*& function) {
-  function = semilist::LibraryFunction<Function>(msi, name);
-}
-
 bool FindInstaller(Installer& installer) {
   const HMODULE msi = GetModuleHandleW(L"msi.dll");
   if (msi == nullptr) return false;
-  Find(msi, "MsiGetMode", installer.getMode);
-  Find(msi, "MsiGetPropertyW", installer.getProperty);
-  Find(msi, "MsiCreateRecord", installer.createRecord);
-  Find(msi, "MsiRecordSetStringW", installer.setString);
-  Find(msi, "MsiProcessMessage", installer.processMessage);
-  Find(msi, "MsiCloseHandle", installer.closeHandle);
+  semilist::FindLibraryFunction(msi, "MsiGetMode", installer.getMode);
+  semilist::FindLibraryFunction(msi, "MsiGetPropertyW", installer.getProperty);
+  semilist::FindLibraryFunction(msi, "MsiCreateRecord", installer.createRecord);
+  semilist::FindLibraryFunction(msi, "MsiRecordSetStringW",
+                                installer.setString);
+  semilist::FindLibraryFunction(msi, "MsiProcessMessage",
+                                installer.processMessage);
+  semilist::FindLibraryFunction(msi, "MsiCloseHandle", installer.closeHandle);
   return installer.getMode && installer.getProperty && installer.createRecord &&
          installer.setString && installer.processMessage &&
          installer.closeHandle;
