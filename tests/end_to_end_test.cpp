@@ -391,6 +391,96 @@ TEST_P(SemilistRunTest, RegSzStaysRegSzUnlessTheListHoldsAReference) {
   }
 }
 
+TEST_P(SemilistRunTest, EditPastWhatCmdReadsIsRefused) {
+  // cmd.exe drops a variable of over 8,191 characters, as a new process gets
+  // it: expanded, and Path as the machine's, ";", the user's.
+  const auto text = [](std::size_t length, wchar_t c = L'a') {
+    return ExpandString(std::wstring(length, c));
+  };
+  const std::wstring path = L"Path";
+  const RawValue unreadable{REG_DWORD, {1, 0, 0, 0}};
+  SetEnvironmentVariableW(L"SEMILIST_LONG", std::wstring(8180, L'a').c_str());
+  struct Case {
+    const char* what;
+    const std::wstring& name;
+    std::optional<RawValue> machine, user;
+    std::vector<std::wstring> edit;  // action and item, of the user's list
+    DWORD status;
+  };
+  const std::vector<std::wstring> append = {L"/append", L"C:\\Tools\\new\\bin"};
+  const Case cases[] = {
+      {"8,180 + 17", name_, {}, text(8180), append, 6},
+      {"8,180 + 17 by prepending",
+       name_,
+       {},
+       text(8180),
+       {L"/prepend", L"C:\\Tools\\new\\bin"},
+       6},
+      {"owned",
+       name_,
+       {},
+       text(8180),
+       {L"/append", L"C:\\Tools\\new\\bin", L"/owner:A"},
+       6},
+      {"a reference expands to 8,180",
+       name_,
+       {},
+       ExpandString(L"%SEMILIST_LONG%"),
+       append,
+       6},
+      {"a REG_SZ list that the edit makes REG_EXPAND_SZ",
+       name_,
+       {},
+       RawValue{REG_SZ, TextBytes(L"%SEMILIST_LONG%")},
+       append,
+       6},
+      {"Path: 5,000 + 1 + 3,180 + 17", path, text(5000, L'm'), text(3180),
+       append, 6},
+      {"another name counts alone", name_, text(5000, L'm'), text(3180), append,
+       0},
+      {"already over", name_, {}, text(8200), append, 0},
+      {"removing",
+       name_,
+       {},
+       text(8200),
+       {L"/remove", L"C:\\Tools\\new\\bin"},
+       0},
+      {"over 32,767 from above 8,191", name_, {}, text(32760), append, 6},
+      {"an unreadable machine Path counts as absent", path, unreadable,
+       text(8000), append, 0},
+  };
+  // The prefix's own Path values, put back at the end.
+  const auto machinePath =
+      test::ReadRaw(HKEY_LOCAL_MACHINE, kSystemEnvironment, path);
+  const auto userPath =
+      test::ReadRaw(HKEY_CURRENT_USER, kUserEnvironment, path);
+  const auto put = [](HKEY root, const wchar_t* key, const std::wstring& name,
+                      const std::optional<RawValue>& value) {
+    test::DeleteRaw(root, key, name);
+    if (value) test::WriteRaw(root, key, name, value->type, value->data);
+  };
+  for (const Case& c : cases) {
+    put(HKEY_LOCAL_MACHINE, kSystemEnvironment, c.name, c.machine);
+    put(HKEY_CURRENT_USER, kUserEnvironment, c.name, c.user);
+    std::vector<std::wstring> arguments = {c.edit[0], L"/user", c.name,
+                                           c.edit[1]};
+    if (c.edit.size() > 2) arguments.push_back(c.edit[2]);
+    const RunResult result = Run(arguments);
+    EXPECT_EQ(result.status, c.status) << c.what;
+    if (c.status == 6) {
+      EXPECT_EQ(result.broadcasts, 0) << c.what;
+      EXPECT_EQ(test::ReadRaw(HKEY_CURRENT_USER, kUserEnvironment, c.name),
+                c.user)
+          << c.what;
+      EXPECT_FALSE(test::ReadRaw(HKEY_CURRENT_USER, test::kUserOwners, c.name))
+          << c.what << ": a claim was recorded";
+    }
+  }
+  put(HKEY_LOCAL_MACHINE, kSystemEnvironment, path, machinePath);
+  put(HKEY_CURRENT_USER, kUserEnvironment, path, userPath);
+  SetEnvironmentVariableW(L"SEMILIST_LONG", nullptr);
+}
+
 TEST_P(SemilistRunTest, RemoveNormalisesAndDeletesAnEmptiedValue) {
   SetUserValue(REG_EXPAND_SZ, TextBytes(L"a;;b;"));
   ExpectDone(Remove(L"c"));

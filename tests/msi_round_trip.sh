@@ -102,6 +102,23 @@ expect_logged "SemilistCustomAction must be a deferred, rollback or commit actio
 expect_as_before "an install with an immediate semilist action"
 echo "an immediate semilist action failed the install, logged why, and changed nothing"
 
+# A PATH too long to take the folder: cmd.exe would drop the whole of it.
+# The action warns, and the install completes with PATH as it was.
+# REG_SZ, so that it counts as stored: 8,160 characters. Wine finds its own
+# programs, such as winepath, on it.
+set_path REG_SZ "C:\\windows\\system32;C:\\windows;C:\\$(head -c 8126 </dev/zero | tr '\0' a)"
+export_key "$machine_key" "$work/before.reg"
+msiexec /i "$msi" || fail "a PATH too long to take the folder failed the install"
+expect_logged "PATH \"$instdir\\bin\" /owner:"
+expect_logged "Shorten it, or add the folder by hand (status 6)"
+expect_key_as_before "an install whose PATH was too long"
+expect_no_claim "an install whose PATH was too long"
+[[ -f $installed/bin/hello.cmd ]] || fail "the install with a long PATH did not complete"
+msiexec /x "$msi"
+echo "a PATH too long to take the folder: the install warned, completed, and left PATH as it was"
+set_path REG_EXPAND_SZ "$original_path"
+export_key "$machine_key" "$work/before.reg"
+
 # A no-impersonate action runs as LocalSystem, where /user would edit
 # LocalSystem's own environment rather than the installing user's: the DLL
 # refuses, and says why. The test build that believes it runs in session 0

@@ -43,6 +43,7 @@ Source: "hello.cmd"; DestDir: "{app}\bin"
 [Code]
 const
   SemilistFailed = 100;
+  SemilistTooLong = 6;
 
 var
   SetupExitCode: Integer;
@@ -70,7 +71,14 @@ begin
     { Appending is idempotent, so installing twice leaves one entry. }
     Status := SemilistRunSetup(SemilistCommand('/append'));
     Log(Format('semilist /append ended with status %d', [Status]));
-    if Status <> 0 then
+    if Status = SemilistTooLong then
+      { PATH would grow past what command prompts read, and they would
+        drop it whole: nothing was changed. Setup goes on. }
+      SuppressibleMsgBox(ExpandConstant('{app}\bin') + ' was not added to ' +
+        'the system PATH: PATH would grow past what command prompts can ' +
+        'read. Shorten PATH, or add the folder by hand.', mbInformation,
+        MB_OK, IDOK)
+    else if Status <> 0 then
     begin
       SetupExitCode := SemilistFailed + Status;
       SuppressibleMsgBox(Format('Could not add the bin folder to the system ' +

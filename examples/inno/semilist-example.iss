@@ -44,6 +44,7 @@ Source: "hello.cmd"; DestDir: "{app}\bin"
 [Code]
 const
   SemilistFailed = 100;
+  SemilistTooLong = 6;
 
 var
   SetupExitCode: Integer;
@@ -78,7 +79,14 @@ begin
   begin
     { Appending is idempotent, so installing twice leaves one entry. }
     Status := RunSemilist('/append');
-    if Status <> 0 then
+    if Status = SemilistTooLong then
+      { PATH would grow past what command prompts read, and they would
+        drop it whole: nothing was changed. Setup goes on. }
+      SuppressibleMsgBox(ExpandConstant('{app}\bin') + ' was not added to ' +
+        'the system PATH: PATH would grow past what command prompts can ' +
+        'read. Shorten PATH, or add the folder by hand.', mbInformation,
+        MB_OK, IDOK)
+    else if Status <> 0 then
     begin
       if Status < 0 then SetupExitCode := SemilistFailed
       else SetupExitCode := SemilistFailed + Status;

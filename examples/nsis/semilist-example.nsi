@@ -38,7 +38,7 @@ RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 
 ; Runs semilist and stops the installer with a clear message on any status
-; but 0; semilist itself prints nothing. nsExec runs it without a window:
+; but 0 and 6, which only warns; semilist itself prints nothing. nsExec runs it without a window:
 ; ExecWait would open a console window on the user's desktop for every run.
 ; nsExec leaves the exit status on the stack, or "error" when it could not
 ; start the program.
@@ -50,6 +50,13 @@ SetCompressor /SOLID lzma
   ${If} $0 == "error"
     MessageBox MB_OK|MB_ICONSTOP "Could not start semilist.exe." /SD IDOK
     Abort "Could not start semilist.exe."
+  ${ElseIf} $0 == 6
+    ; PATH would grow past what command prompts read, and they would drop
+    ; it whole: nothing was changed. The install goes on; the user decides.
+    MessageBox MB_OK|MB_ICONEXCLAMATION \
+      "$INSTDIR\bin was not added to the system PATH: PATH would grow past what command prompts can read. Shorten PATH, or add the folder by hand." \
+      /SD IDOK
+    DetailPrint "semilist ${ACTION}: PATH is too long; $INSTDIR\bin was not added."
   ${ElseIf} $0 <> 0
     MessageBox MB_OK|MB_ICONSTOP \
       "Could not edit the system PATH: semilist ${ACTION} ended with status $0." \

@@ -37,14 +37,22 @@ RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 
 ; semilist::Run takes the words that would follow semilist on a command
-; line and leaves the status on the stack: 0 when done. Any other status
-; stops the installer with a clear message; semilist itself shows nothing.
+; line and leaves the status on the stack: 0 when done, 6 when PATH is too
+; long to take the folder, which only warns. Any other status stops the
+; installer with a clear message; semilist itself shows nothing.
 !macro RunSemilist ACTION
   ; Installed for all users into Program Files, so the machine's PATH, not
   ; one account's, is the one to edit.
   semilist::Run '${ACTION} /system PATH "$INSTDIR\bin" /owner:${OWNER}'
   Pop $0
-  ${If} $0 != 0
+  ${If} $0 == 6
+    ; PATH would grow past what command prompts read, and they would drop
+    ; it whole: nothing was changed. The install goes on; the user decides.
+    MessageBox MB_OK|MB_ICONEXCLAMATION \
+      "$INSTDIR\bin was not added to the system PATH: PATH would grow past what command prompts can read. Shorten PATH, or add the folder by hand." \
+      /SD IDOK
+    DetailPrint "semilist ${ACTION}: PATH is too long; $INSTDIR\bin was not added."
+  ${ElseIf} $0 != 0
     MessageBox MB_OK|MB_ICONSTOP \
       "Could not edit the system PATH: semilist ${ACTION} ended with status $0." \
       /SD IDOK

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -105,6 +106,71 @@ bool ReadList(HKEY root, const std::wstring& subKey, const std::wstring& name,
          IsNotFound(status);
 }
 
+// cmd.exe ignores an inherited variable longer than 8,191 characters, and
+// so drops a whole PATH (KB 830473); no process holds one over 32,767.
+constexpr std::size_t kVariableLimits[] = {8191, 32767};
+constexpr std::size_t kBeyondEveryLimit = SIZE_MAX;
+
+// `value`'s length as a new process of this account gets it: a REG_SZ value
+// as stored, a REG_EXPAND_SZ one as expanded in this run's environment.
+// ExpandEnvironmentStringsW takes and gives at most 32K, so a failure to
+// expand means a value beyond every limit.
+std::size_t ProcessLength(const std::wstring& value, DWORD type) {
+  if (type != REG_EXPAND_SZ || value.find(L'%') == std::wstring::npos) {
+    return value.size();
+  }
+  const DWORD needed = ExpandEnvironmentStringsW(value.c_str(), nullptr, 0);
+  if (needed == 0) return kBeyondEveryLimit;
+  std::wstring expanded(needed, L'\0');
+  const DWORD written =
+      ExpandEnvironmentStringsW(value.c_str(), expanded.data(), needed);
+  if (written == 0 || written > needed) return kBeyondEveryLimit;
+  return std::wstring_view(expanded.c_str()).size();
+}
+
+// A new process's Path is the machine's, then ";", then the user's; an
+// empty part is left out.
+std::size_t JoinedLength(std::size_t machine, std::size_t user) {
+  if (machine == kBeyondEveryLimit || user == kBeyondEveryLimit) {
+    return kBeyondEveryLimit;
+  }
+  return machine + user + (machine != 0 && user != 0 ? 1 : 0);
+}
+
+// Whether storing `edited` as `editedType` in place of `current` of
+// `currentType` takes the variable from at most a limit to over it. A
+// variable already over a limit may still grow: that breaks nothing more.
+// For Path the other scope's value counts too; where it cannot be read, it
+// counts as absent, so that the check never stops an edit for another
+// reason than length.
+bool CrossesALimit(Scope scope, const std::wstring& name,
+                   const std::wstring& current, DWORD currentType,
+                   const std::wstring& edited, DWORD editedType) {
+  std::size_t before = ProcessLength(current, currentType);
+  std::size_t after = ProcessLength(edited, editedType);
+  if (EqualsNoCase(name, L"Path")) {
+    const Scope other = scope == Scope::User ? Scope::System : Scope::User;
+    std::wstring text;
+    DWORD type = REG_NONE;
+    LSTATUS status = ERROR_SUCCESS;
+    const std::size_t otherLength =
+        ReadRegistryString(RootKey(other),
+                           EnvironmentKeyPaths[static_cast<int>(other)], name,
+                           text, type, status)
+            ? ProcessLength(text, type)
+            : 0;
+    const bool user = scope == Scope::User;
+    before = user ? JoinedLength(otherLength, before)
+                  : JoinedLength(before, otherLength);
+    after = user ? JoinedLength(otherLength, after)
+                 : JoinedLength(after, otherLength);
+  }
+  for (std::size_t limit : kVariableLimits) {
+    if (before <= limit && after > limit) return true;
+  }
+  return false;
+}
+
 std::wstring EditList(Action action, const std::wstring& current,
                       const std::wstring& item) {
   switch (action) {
@@ -167,8 +233,13 @@ ExitStatus EditValue(Action action, Scope scope, const std::wstring& name,
   std::wstring current;
   DWORD type = REG_NONE;
   if (!ReadList(root, subKey, name, current, type)) return kUnreadable;
-  return StoreList(action, root, subKey, name, EditList(action, current, item),
-                   type);
+  const std::wstring edited = EditList(action, current, item);
+  if (action != Action::Remove &&
+      CrossesALimit(scope, name, current, type, edited,
+                    StoredType(type, edited))) {
+    return kTooLong;
+  }
+  return StoreList(action, root, subKey, name, edited, type);
 }
 
 // As EditValue, keeping `owner`'s claim on the item, so that a removal takes
@@ -189,13 +260,19 @@ ExitStatus EditOwnedValue(Action action, Scope scope, const std::wstring& name,
   }
 
   if (action != Action::Remove) {
+    const std::wstring edited = EditList(action, current, item);
+    // Before the claim, so that a refused edit records nothing.
+    if (CrossesALimit(scope, name, current, type, edited,
+                      StoredType(type, edited))) {
+      return kTooLong;
+    }
     const bool claimed =
         ClaimItem(record, item, owner, ListHolds(current, item));
     if (claimed && !StoreOwners(root, ownerKey, name, record)) {
       return kStoreFailed;
     }
-    const ExitStatus status = StoreList(action, root, subKey, name,
-                                        EditList(action, current, item), type);
+    const ExitStatus status =
+        StoreList(action, root, subKey, name, edited, type);
     // The item was not added, so neither is the claim: releasing a claim
     // just made puts the record back as it was. Should that store fail
     // too, the stale claim only keeps the item when the owner lets go.
@@ -285,7 +362,11 @@ int RunSemilist(int argc, const wchar_t* const argv[], HMODULE image) {
   // need not wait for that.
   lock.Release();
 
-  if (status != kUnreadable) BroadcastEnvironmentChange(*relay);
+  // Nothing was changed where the list could not be read or the edit was
+  // refused for its length.
+  if (status != kUnreadable && status != kTooLong) {
+    BroadcastEnvironmentChange(*relay);
+  }
   return status;
 }
 

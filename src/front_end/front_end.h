@@ -13,6 +13,7 @@ enum ExitStatus : int {
   kStoreFailed = 3,
   kLockTimedOut = 4,  // the edit lock could not be had; nothing done
   kNotListed = 5,     // /contains only: the list does not hold the item
+  kTooLong = 6,  // an append or prepend would push the variable past a limit
 };
 
 // argv[0] is the program path; argv[1..4] are action (or /contains), scope,

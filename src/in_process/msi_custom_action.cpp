@@ -45,15 +45,16 @@ bool FindInstaller(Installer& installer) {
          installer.closeHandle;
 }
 
-// One line in the MSI log. The text goes in a field of its own, so that
-// brackets in a path are not read as a format.
+// One line in the MSI log, or, as a warning, a message box with the full
+// UI and a log line in a quiet install. The text goes in a field of its
+// own, so that brackets in a path are not read as a format.
 void Log(const Installer& installer, MSIHANDLE install,
-         const std::wstring& line) {
+         const std::wstring& line, INSTALLMESSAGE kind = INSTALLMESSAGE_INFO) {
   const MSIHANDLE record = installer.createRecord(1);
   if (record == 0) return;
   installer.setString(record, 0, L"[1]");
   installer.setString(record, 1, line.c_str());
-  installer.processMessage(install, INSTALLMESSAGE_INFO, record);
+  installer.processMessage(install, kind, record);
   installer.closeHandle(record);
 }
 
@@ -89,6 +90,10 @@ const wchar_t* StatusInWords(int status) {
       return L"the edit lock could not be had, nothing was changed";
     case semilist::kNotListed:
       return L"the list does not hold the item";
+    case semilist::kTooLong:
+      return L"not done: the variable would grow past what cmd.exe or a "
+             L"process can read, and the whole list would be lost to them; "
+             L"nothing was changed. Shorten it, or add the folder by hand";
     default:
       return L"out of memory, nothing was stored";
   }
@@ -133,10 +138,15 @@ UINT RunAction(const Installer& installer, MSIHANDLE install) {
   const int status = semilist::RunText(text.c_str());
   wchar_t number[11];
   semilist::FormatStatus(status, number);
+  // A PATH too long to take the folder is the user's to shorten: it warns,
+  // and never rolls back a product's whole install.
+  const bool warning = status == semilist::kTooLong;
   Log(installer, install,
       L"semilist: " + text + L": " + StatusInWords(status) + L" (status " +
-          number + L")");
-  return status == semilist::kDone ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+          number + L")",
+      warning ? INSTALLMESSAGE_WARNING : INSTALLMESSAGE_INFO);
+  return status == semilist::kDone || warning ? ERROR_SUCCESS
+                                              : ERROR_INSTALL_FAILURE;
 }
 
 }  // namespace
