@@ -456,8 +456,12 @@ TEST_P(SemilistRunTest, EditPastWhatCmdReadsIsRefused) {
       test::ReadRaw(HKEY_CURRENT_USER, kUserEnvironment, path);
   const auto put = [](HKEY root, const wchar_t* key, const std::wstring& name,
                       const std::optional<RawValue>& value) {
-    test::DeleteRaw(root, key, name);
-    if (value) test::WriteRaw(root, key, name, value->type, value->data);
+    // Written over, so that the prefix's PATH keeps its name's stored case.
+    if (value) {
+      test::WriteRaw(root, key, name, value->type, value->data);
+    } else {
+      test::DeleteRaw(root, key, name);
+    }
   };
   for (const Case& c : cases) {
     put(HKEY_LOCAL_MACHINE, kSystemEnvironment, c.name, c.machine);
