@@ -207,41 +207,20 @@ TEST_F(ConcurrencyTest, NoOneOutsideTheNamespacesHoldsOrSplitsTheLock) {
   };
   struct Case {
     const char* what;
-    const wchar_t *token, *fault;
-    std::vector<std::wstring> arguments;
+    const wchar_t *token, *fault, *action, *scope, *item;
     DWORD status;
     bool machineLockHeld;
   };
   const Case cases[] = {
-      {"squatted", L"", L"", {L"/append", L"/system", name_, L"x"}, 0, false},
-      {"squatted", L"", L"", {L"/append", L"/user", name_, L"x"}, 0, false},
+      {"squatted", L"", L"", L"/append", L"/system", L"x", 0, false},
+      {"squatted", L"", L"", L"/append", L"/user", L"x", 0, false},
       // The last holder closed the namespace between the create and the open.
-      {"race",
-       L"",
-       L"namespace-race",
-       {L"/append", L"/user", name_, L"y"},
-       0,
-       false},
+      {"race", L"", L"namespace-race", L"/append", L"/user", L"y", 0, false},
       // Outside the machine's boundary: a question reads without the lock,
       // and so at once; an edit is refused. The account's own is inside.
-      {"reader",
-       L"standard",
-       L"",
-       {L"/contains", L"/system", name_, L"x"},
-       0,
-       true},
-      {"writer",
-       L"standard",
-       L"",
-       {L"/append", L"/system", name_, L"z"},
-       4,
-       true},
-      {"own list",
-       L"standard",
-       L"",
-       {L"/append", L"/user", name_, L"z"},
-       0,
-       true},
+      {"reader", L"standard", L"", L"/contains", L"/system", L"x", 0, true},
+      {"writer", L"standard", L"", L"/append", L"/system", L"z", 4, true},
+      {"own list", L"standard", L"", L"/append", L"/user", L"z", 0, true},
   };
   const std::wstring machineLock = test::MachineLockName(program_);
   for (const Case& c : cases) {
@@ -250,7 +229,7 @@ TEST_F(ConcurrencyTest, NoOneOutsideTheNamespacesHoldsOrSplitsTheLock) {
     const HANDLE held = c.machineLockHeld
                             ? CreateMutexW(nullptr, TRUE, machineLock.c_str())
                             : nullptr;
-    EXPECT_EQ(Run(c.arguments), c.status) << c.what;
+    EXPECT_EQ(Run({c.action, c.scope, name_, c.item}), c.status) << c.what;
     if (held != nullptr) CloseHandle(held);
   }
   SetEnvironmentVariableW(L"SEMILIST_SEAM_TOKEN", nullptr);

@@ -404,34 +404,22 @@ TEST_P(SemilistRunTest, EditPastWhatCmdReadsIsRefused) {
     const char* what;
     const std::wstring& name;
     std::optional<RawValue> machine, user;
-    std::vector<std::wstring> edit;  // action and item, of the user's list
+    const wchar_t* action;  // on the user's list, of C:\Tools\new\bin
     DWORD status;
+    const wchar_t* owner = nullptr;
   };
-  const std::vector<std::wstring> append = {L"/append", L"C:\\Tools\\new\\bin"};
+  const wchar_t* const append = L"/append";
+  const RawValue reference = ExpandString(L"%SEMILIST_LONG%");
+  const RawValue referenceAsText{REG_SZ, TextBytes(L"%SEMILIST_LONG%")};
   const Case cases[] = {
       {"8,180 + 17", name_, {}, text(8180), append, 6},
-      {"8,180 + 17 by prepending",
-       name_,
-       {},
-       text(8180),
-       {L"/prepend", L"C:\\Tools\\new\\bin"},
-       6},
-      {"owned",
-       name_,
-       {},
-       text(8180),
-       {L"/append", L"C:\\Tools\\new\\bin", L"/owner:A"},
-       6},
-      {"a reference expands to 8,180",
-       name_,
-       {},
-       ExpandString(L"%SEMILIST_LONG%"),
-       append,
-       6},
+      {"8,180 + 17 by prepending", name_, {}, text(8180), L"/prepend", 6},
+      {"owned", name_, {}, text(8180), append, 6, L"/owner:A"},
+      {"a reference expands to 8,180", name_, {}, reference, append, 6},
       {"a REG_SZ list that the edit makes REG_EXPAND_SZ",
        name_,
        {},
-       RawValue{REG_SZ, TextBytes(L"%SEMILIST_LONG%")},
+       referenceAsText,
        append,
        6},
       {"Path: 5,000 + 1 + 3,180 + 17", path, text(5000, L'm'), text(3180),
@@ -439,12 +427,7 @@ TEST_P(SemilistRunTest, EditPastWhatCmdReadsIsRefused) {
       {"another name counts alone", name_, text(5000, L'm'), text(3180), append,
        0},
       {"already over", name_, {}, text(8200), append, 0},
-      {"removing",
-       name_,
-       {},
-       text(8200),
-       {L"/remove", L"C:\\Tools\\new\\bin"},
-       0},
+      {"removing", name_, {}, text(8200), L"/remove", 0},
       {"over 32,767 from above 8,191", name_, {}, text(32760), append, 6},
       {"an unreadable machine Path counts as absent", path, unreadable,
        text(8000), append, 0},
@@ -466,9 +449,9 @@ TEST_P(SemilistRunTest, EditPastWhatCmdReadsIsRefused) {
   for (const Case& c : cases) {
     put(HKEY_LOCAL_MACHINE, kSystemEnvironment, c.name, c.machine);
     put(HKEY_CURRENT_USER, kUserEnvironment, c.name, c.user);
-    std::vector<std::wstring> arguments = {c.edit[0], L"/user", c.name,
-                                           c.edit[1]};
-    if (c.edit.size() > 2) arguments.push_back(c.edit[2]);
+    std::vector<std::wstring> arguments = {c.action, L"/user", c.name,
+                                           L"C:\\Tools\\new\\bin"};
+    if (c.owner != nullptr) arguments.push_back(c.owner);
     const RunResult result = Run(arguments);
     EXPECT_EQ(result.status, c.status) << c.what;
     if (c.status == 6) {

@@ -94,9 +94,19 @@ LocalMemory SidFromText(const std::wstring& text) {
   return LocalMemory(sid, LocalFree);
 }
 
-// Null only where memory is exhausted; then the object gets the caller's
-// default DACL, and for a namespace the boundary still keeps others out.
-LocalMemory SecurityFromText(const std::wstring& text) {
+// `base`, which an account's own lock extends to admit that account with
+// `rights`. Null only where memory is exhausted; then the object gets the
+// caller's default DACL, and for a namespace the boundary still keeps
+// others out.
+LocalMemory SecurityFor(const wchar_t* base, const wchar_t* rights,
+                        const std::wstring& accountSid) {
+  std::wstring text = base;
+  if (!accountSid.empty()) {
+    for (const wchar_t* part :
+         {L"(A;;", rights, L";;;", accountSid.c_str(), L")"}) {
+      text += part;
+    }
+  }
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   ConvertStringSecurityDescriptorToSecurityDescriptorW(
       text.c_str(), SDDL_REVISION_1, &descriptor, nullptr);
@@ -135,9 +145,7 @@ std::wstring CurrentAccountSid() {
 
 bool EditLock::Acquire(const std::wstring& accountSid, DWORD timeoutMs,
                        bool readOnly) {
-  std::wstring security = kLockSecurity;
-  if (!accountSid.empty()) security += L"(A;;GA;;;" + accountSid + L")";
-  const LocalMemory descriptor = SecurityFromText(security);
+  const LocalMemory descriptor = SecurityFor(kLockSecurity, L"GA", accountSid);
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   if (!CreateInNamespace(accountSid, attributes, readOnly)) return false;
   if (mutex_ == nullptr) return true;
@@ -179,9 +187,8 @@ bool EditLock::CreateInNamespace(const std::wstring& accountSid,
       boundary, api.deleteBoundary);
   if (!described) return false;
 
-  std::wstring security = kNamespaceSecurity;
-  if (!machine) security += L"(A;;0x2000f;;;" + accountSid + L")";
-  const LocalMemory descriptor = SecurityFromText(security);
+  const LocalMemory descriptor =
+      SecurityFor(kNamespaceSecurity, L"0x2000f", accountSid);
   SECURITY_ATTRIBUTES namespaceAttributes{sizeof namespaceAttributes,
                                           descriptor.get(), FALSE};
   const wchar_t* const alias = machine ? kMachineAlias : kAccountAlias;

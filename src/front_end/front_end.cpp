@@ -129,25 +129,24 @@ std::size_t ProcessLength(const std::wstring& value, DWORD type) {
 }
 
 // A new process's Path is the machine's, then ";", then the user's; an
-// empty part is left out.
-std::size_t JoinedLength(std::size_t machine, std::size_t user) {
-  if (machine == kBeyondEveryLimit || user == kBeyondEveryLimit) {
+// empty part is left out. Only the length counts, so the order does not.
+std::size_t JoinedLength(std::size_t one, std::size_t other) {
+  if (one == kBeyondEveryLimit || other == kBeyondEveryLimit) {
     return kBeyondEveryLimit;
   }
-  return machine + user + (machine != 0 && user != 0 ? 1 : 0);
+  return one + other + (one != 0 && other != 0 ? 1 : 0);
 }
 
-// Whether storing `edited` as `editedType` in place of `current` of
-// `currentType` takes the variable from at most a limit to over it. A
-// variable already over a limit may still grow: that breaks nothing more.
-// For Path the other scope's value counts too; where it cannot be read, it
-// counts as absent, so that the check never stops an edit for another
-// reason than length.
+// Whether storing `edited` in place of `current`, found as `foundType`,
+// takes the variable from at most a limit to over it. A variable already
+// over a limit may still grow: that breaks nothing more. For Path the other
+// scope's value counts too; where it cannot be read, it counts as absent,
+// so that the check never stops an edit for another reason than length.
 bool CrossesALimit(Scope scope, const std::wstring& name,
-                   const std::wstring& current, DWORD currentType,
-                   const std::wstring& edited, DWORD editedType) {
-  std::size_t before = ProcessLength(current, currentType);
-  std::size_t after = ProcessLength(edited, editedType);
+                   const std::wstring& current, DWORD foundType,
+                   const std::wstring& edited) {
+  std::size_t before = ProcessLength(current, foundType);
+  std::size_t after = ProcessLength(edited, StoredType(foundType, edited));
   if (EqualsNoCase(name, L"Path")) {
     const Scope other = scope == Scope::User ? Scope::System : Scope::User;
     std::wstring text;
@@ -159,11 +158,8 @@ bool CrossesALimit(Scope scope, const std::wstring& name,
                            text, type, status)
             ? ProcessLength(text, type)
             : 0;
-    const bool user = scope == Scope::User;
-    before = user ? JoinedLength(otherLength, before)
-                  : JoinedLength(before, otherLength);
-    after = user ? JoinedLength(otherLength, after)
-                 : JoinedLength(after, otherLength);
+    before = JoinedLength(before, otherLength);
+    after = JoinedLength(after, otherLength);
   }
   for (std::size_t limit : kVariableLimits) {
     if (before <= limit && after > limit) return true;
@@ -235,8 +231,7 @@ ExitStatus EditValue(Action action, Scope scope, const std::wstring& name,
   if (!ReadList(root, subKey, name, current, type)) return kUnreadable;
   const std::wstring edited = EditList(action, current, item);
   if (action != Action::Remove &&
-      CrossesALimit(scope, name, current, type, edited,
-                    StoredType(type, edited))) {
+      CrossesALimit(scope, name, current, type, edited)) {
     return kTooLong;
   }
   return StoreList(action, root, subKey, name, edited, type);
@@ -262,8 +257,7 @@ ExitStatus EditOwnedValue(Action action, Scope scope, const std::wstring& name,
   if (action != Action::Remove) {
     const std::wstring edited = EditList(action, current, item);
     // Before the claim, so that a refused edit records nothing.
-    if (CrossesALimit(scope, name, current, type, edited,
-                      StoredType(type, edited))) {
+    if (CrossesALimit(scope, name, current, type, edited)) {
       return kTooLong;
     }
     const bool claimed =

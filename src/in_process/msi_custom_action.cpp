@@ -126,16 +126,9 @@ UINT RunAction(const Installer& installer, MSIHANDLE install) {
         L"semilist: CustomActionData could not be read; nothing was done");
     return ERROR_INSTALL_FAILURE;
   }
-  if (EditsLocalSystemsOwnEnvironment(text)) {
-    Log(installer, install,
-        L"semilist: " + text +
-            L": usage error, nothing was touched (status 1): the action runs "
-            L"as LocalSystem, so /user would edit LocalSystem's environment, "
-            L"not the installing user's. Make the action impersonated, or "
-            L"use /system");
-    return ERROR_INSTALL_FAILURE;
-  }
-  const int status = semilist::RunText(text.c_str());
+  const bool asLocalSystem = EditsLocalSystemsOwnEnvironment(text);
+  const int status = asLocalSystem ? static_cast<int>(semilist::kUsageError)
+                                   : semilist::RunText(text.c_str());
   wchar_t number[11];
   semilist::FormatStatus(status, number);
   // A PATH too long to take the folder is the user's to shorten: it warns,
@@ -143,7 +136,12 @@ UINT RunAction(const Installer& installer, MSIHANDLE install) {
   const bool warning = status == semilist::kTooLong;
   Log(installer, install,
       L"semilist: " + text + L": " + StatusInWords(status) + L" (status " +
-          number + L")",
+          number + L")" +
+          (asLocalSystem
+               ? L": the action runs as LocalSystem, so /user would edit "
+                 L"LocalSystem's environment, not the installing user's. "
+                 L"Make the action impersonated, or use /system"
+               : L""),
       warning ? INSTALLMESSAGE_WARNING : INSTALLMESSAGE_INFO);
   return status == semilist::kDone || warning ? ERROR_SUCCESS
                                               : ERROR_INSTALL_FAILURE;
