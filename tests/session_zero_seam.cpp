@@ -225,11 +225,18 @@ BOOL WINAPI __wrap_CreateProcessAsUserW(HANDLE token, LPCWSTR application,
   block += std::wstring(kSession) + L"=" + std::to_wstring(session);
   block.push_back(L'\0');
   block.push_back(L'\0');
-  const BOOL started = __real_CreateProcessAsUserW(
-      token, application, commandLine, processAttributes, threadAttributes,
-      inherit, flags | CREATE_UNICODE_ENVIRONMENT,
-      environment != nullptr ? environment : block.data(), directory, startup,
-      process);
+  // Rarely, Wine's own start-up of a new process fails with
+  // ERROR_INTERNAL_ERROR, which Windows does not do; only then is it tried
+  // again, as the tests' own starts are.
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    started = __real_CreateProcessAsUserW(
+        token, application, commandLine, processAttributes, threadAttributes,
+        inherit, flags | CREATE_UNICODE_ENVIRONMENT,
+        environment != nullptr ? environment : block.data(), directory, startup,
+        process);
+    if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
+  }
   if (started) {
     Log(("started " + std::to_string(session) + (breakaway ? " breakaway" : ""))
             .c_str());
