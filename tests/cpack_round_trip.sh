@@ -19,38 +19,40 @@ mkdir -p "$work/prefix"
 
 mapfile -t zips < <("$root/scripts/package" "$build" "$work")
 (cd "$work/prefix" && cmake -E tar xf "${zips[0]}")
+# CPack's default install folder: NSIS reads /D= only where it is not
+# quoted, and Wine quotes an argument with a blank.
 if [[ $target == x86-* ]]; then
-  arch=x86 other=x64 toolchain=i686-w64-mingw32
+  arch=x86 other=x64 format=pei-i386 toolchain=i686
+  instdir='C:\Program Files (x86)\hello'
 else
-  arch=x64 other=x86 toolchain=x86_64-w64-mingw32
+  arch=x64 other=x86 format=pei-x86-64 toolchain=x86_64
+  instdir='C:\Program Files\hello'
 fi
 
+# Configures a project that finds the package, with ARGS; REFUSAL, where
+# given, is what its configure must fail with.
 consumer() {
-  rm -rf "$work/consumer"
-  cmake -S "$root/tests/cmake_package" -B "$work/consumer" "$@" >"$work/consumer.log" 2>&1
-}
-# Fails unless the consumer's configure fails, saying WHAT.
-refused() {
-  local what=$1
+  local refusal=$1 log=$work/consumer.log
   shift
-  ! consumer "$@" || fail "configuring with $* succeeded"
-  # CMake wraps its messages.
-  tr -s ' \n' '  ' <"$work/consumer.log" | grep -qF "$what" || { cat "$work/consumer.log" >&2; fail "no '$what' in the refusal"; }
+  rm -rf "$work/consumer"
+  if cmake -S "$root/tests/cmake_package" -B "$work/consumer" "$@" >"$log" 2>&1 &&
+    { [[ $* != *CALLER* ]] || cmake --build "$work/consumer" >>"$log" 2>&1; }; then
+    [[ -z $refusal ]] || fail "configuring with $* succeeded"
+  elif [[ -z $refusal ]] || ! tr -s ' \n' '  ' <"$log" | grep -qF "$refusal"; then
+    cat "$log" >&2
+    fail "configuring with $* failed, not with '$refusal'"
+  fi
 }
-consumer -DCMAKE_PREFIX_PATH="$work/prefix" -DWANT_COMPONENTS=$arch ||
-  { cat "$work/consumer.log" >&2; fail "find_package(semilist 0.1 COMPONENTS $arch) failed"; }
-refused 'compatible with requested version "0.2"' -DCMAKE_PREFIX_PATH="$work/prefix" -DWANT_VERSION=0.2
-refused "not the component '$other'" -DCMAKE_PREFIX_PATH="$work/prefix" -DWANT_COMPONENTS=$other
-for when in before after; do
-  refused "Turn CPACK_NSIS_MODIFY_PATH off" -DCMAKE_PREFIX_PATH="$work/prefix" -DMODIFY_PATH=$when
-done
-consumer -DFETCH_URL="file://${zips[0]}" \
-  -DFETCH_SHA256="$(sha256sum "${zips[0]}" | cut -d' ' -f1)" ||
-  { cat "$work/consumer.log" >&2; fail "FetchContent of the zip failed"; }
-consumer -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" -DCALLER=ON \
-  -Dsemilist_DIR="$work/prefix/lib/cmake/semilist" &&
-  cmake --build "$work/consumer" >>"$work/consumer.log" 2>&1 ||
-  { cat "$work/consumer.log" >&2; fail "a C caller of semilist.h did not build"; }
+found=-DCMAKE_PREFIX_PATH=$work/prefix
+consumer '' "$found" -DWANT_COMPONENTS=$arch
+consumer 'compatible with requested version "0.2"' "$found" -DWANT_VERSION=0.2
+consumer "not the component '$other'" "$found" -DWANT_COMPONENTS=$other
+consumer "Turn CPACK_NSIS_MODIFY_PATH off" "$found" -DMODIFY_PATH=before
+consumer "Turn CPACK_NSIS_MODIFY_PATH off" "$found" -DMODIFY_PATH=after
+consumer '' -DFETCH_URL="file://${zips[0]}" \
+  -DFETCH_SHA256="$(sha256sum "${zips[0]}" | cut -d' ' -f1)"
+consumer '' -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain-w64-mingw32.cmake" \
+  -DCALLER=ON -Dsemilist_DIR="$work/prefix/lib/cmake/semilist"
 echo "found by prefix, version and architecture, and by FetchContent; refused the wrong ones"
 
 # The example, with the project's own commands in all three hooks, which
@@ -88,9 +90,8 @@ scripts=("$work"/example-{OFF,ON}/_CPack_Packages/*/NSIS/project.nsi)
 diff "${scripts[0]}" <(sed 's/example-ON/example-OFF/g' "${scripts[1]}") >&2 ||
   fail "CPACK_VERBATIM_VARIABLES changed the installer's script"
 installer=$(echo "$work"/example-OFF/hello-*.exe)
-format=$(pe_format "$installer")
-[[ $format == "$([[ $target == x86-* ]] && echo pei-i386 || echo pei-x86-64)" ]] ||
-  fail "a $target installer came out as $format"
+[[ $(pe_format "$installer") == "$format" ]] ||
+  fail "a $target installer came out as $(pe_format "$installer")"
 require_runnable "$installer"
 
 # A PATH of 3,000 characters, with references, past what CPack's own
@@ -98,13 +99,6 @@ require_runnable "$installer"
 original_path='%SystemRoot%\system32;%SystemRoot%'
 for i in $(seq 100 199); do original_path+=";%ProgramFiles%\\Tool $i\\bin"; done
 original_path+=";C:\\$(printf 'x%.0s' $(seq $((3000 - 4 - ${#original_path}))))"
-# CPack's default folder; NSIS reads /D= only where it is not quoted, and
-# Wine quotes an argument with a blank.
-if [[ $target == x86-* ]]; then
-  instdir='C:\Program Files (x86)\hello'
-else
-  instdir='C:\Program Files\hello'
-fi
 installed=$WINEPREFIX/drive_c/${instdir:3}
 installed=${installed//\\//}
 start_from_known_path "$work"
@@ -113,10 +107,7 @@ uninstall() {
   "$wine" "$instdir\\Uninstall.exe" /S
   /usr/lib/wine/wineserver -w
 }
-prefix_path() {
-  "$wine" reg query "$machine_key" /v CMAKE_PREFIX_PATH 2>/dev/null | tr -d '\r' |
-    sed -n 's/^ *CMAKE_PREFIX_PATH *\(REG_[A-Z_]*\) *\(.*\)$/\1 \2/p'
-}
+prefix_path() { machine_value CMAKE_PREFIX_PATH; }
 for round in first second; do
   install
   [[ $(machine_path) == "REG_EXPAND_SZ $original_path;$instdir\\bin" ]] ||

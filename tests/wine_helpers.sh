@@ -34,11 +34,12 @@ export_key() { "$wine" reg export "$1" "$(winepath "$2")" /y >/dev/null; }
 set_path() {
   "$wine" reg add "$machine_key" /v PATH /t "$1" /d "$2" /f >/dev/null
 }
-# The machine's PATH as "TYPE DATA".
-machine_path() {
-  "$wine" reg query "$machine_key" /v PATH 2>/dev/null | tr -d '\r' |
-    sed -n 's/^ *PATH *\(REG_[A-Z_]*\) *\(.*\)$/\1 \2/p'
+# The machine's PATH, or the variable NAME, as "TYPE DATA".
+machine_value() {
+  "$wine" reg query "$machine_key" /v "$1" 2>/dev/null | tr -d '\r' |
+    sed -n "s/^ *$1 *\(REG_[A-Z_]*\) *\(.*\)$/\1 \2/p"
 }
+machine_path() { machine_value PATH; }
 
 # Sets the machine's PATH to original_path and exports the key to
 # WORK/before.reg. The prefix's own PATH is put back when the script exits,
