@@ -97,9 +97,9 @@ function(semilist_cpack_nsis_path)
   string(REPLACE "\"" "$\\\"" plugins "${plugins}")
 
   string(CONFIGURE [=[
-; Written by semilist_cpack_nsis_path(): puts @item@ on the @whose@
-; @arg_NAME@ after the install, and takes it off on uninstall, where this
-; install put it there.
+; Written by semilist_cpack_nsis_path().
+; The install puts @item@ on the @whose@ @arg_NAME@;
+; the uninstall takes it off, if this install put it there.
 !ifndef SEMILIST_CPACK_PLUGIN
   !define SEMILIST_CPACK_PLUGIN
   !if ${NSIS_PTR_SIZE} != @pointer_size@
