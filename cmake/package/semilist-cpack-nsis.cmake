@@ -102,6 +102,9 @@ function(semilist_cpack_nsis_path)
 ; the uninstall takes it off, if this install put it there.
 !ifndef SEMILIST_CPACK_PLUGIN
   !define SEMILIST_CPACK_PLUGIN
+  !ifndef NSIS_CHAR_SIZE
+    !error "semilist: semilist.dll needs NSIS 3 or later, which builds Unicode installers."
+  !endif
   !if ${NSIS_PTR_SIZE} != @pointer_size@
     !error "semilist: this installer is not @target@, and the @architecture@ semilist.dll serves only @target@ installers. An x86-unicode installer (CPack's default) needs semilist-@version@-win32.zip; an amd64-unicode one, semilist-@version@-win64.zip."
   !endif
