@@ -36,7 +36,7 @@ consumer() {
   shift
   rm -rf "$work/consumer"
   if cmake -S "$root/tests/cmake_package" -B "$work/consumer" "$@" >"$log" 2>&1 &&
-    { [[ $* != *CALLER* ]] || cmake --build "$work/consumer" >>"$log" 2>&1; }; then
+    cmake --build "$work/consumer" >>"$log" 2>&1; then
     [[ -z $refusal ]] || fail "configuring with $* succeeded"
   elif [[ -z $refusal ]] || ! tr -s ' \n' '  ' <"$log" | grep -qF "$refusal"; then
     cat "$log" >&2
@@ -141,5 +141,6 @@ set_path REG_DWORD 7
 uninstall
 [[ -z $(prefix_path) && ! -e $installed ]] ||
   fail "the uninstall stopped at the failed removal from PATH"
-"$wine" reg delete 'HKLM\SOFTWARE\semilist\Owners' /f >/dev/null 2>&1 || true
+# The failed removal kept its claim, which no later test may find.
+"$wine" reg delete 'HKLM\SOFTWARE\semilist\Owners' /v PATH /f >/dev/null 2>&1 || true
 echo "a failed append stopped the install; a failed removal did not stop the uninstall"

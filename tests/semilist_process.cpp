@@ -82,24 +82,25 @@ DWORD WaitForSemilist(HANDLE process) {
 }
 
 namespace {
-bool InNamespace(const wchar_t* program) {
-  return std::wstring(program) == L"semilist-namespace.exe";
+// The public name with `suffix`, or, for semilist-namespace.exe, where the
+// stand-in for private namespaces puts the mutex of a `boundary` of SIDs.
+std::wstring LockName(const wchar_t* program, const std::wstring& suffix,
+                      const std::wstring& boundary) {
+  return std::wstring(program) == L"semilist-namespace.exe"
+             ? L"Global\\semilist-seam-semilist-environment-edit_" + boundary +
+                   L"_edit"
+             : L"Global\\semilist-environment-edit" + suffix;
 }
 }  // namespace
 
 std::wstring MachineLockName(const wchar_t* program) {
-  return InNamespace(program) ? L"Global\\semilist-seam-semilist-environment-"
-                                L"edit_S-1-5-32-544_S-1-16-12288_edit"
-                              : L"Global\\semilist-environment-edit";
+  return LockName(program, L"", L"S-1-5-32-544_S-1-16-12288");
 }
 
 std::wstring AccountLockName(const wchar_t* program) {
   const std::wstring sid = CurrentAccountSid();
   EXPECT_FALSE(sid.empty()) << "the process token names no account";
-  return InNamespace(program) ? L"Global\\semilist-seam-semilist-environment-"
-                                L"edit_" +
-                                    sid + L"_S-1-16-8192_edit"
-                              : L"Global\\semilist-environment-edit-" + sid;
+  return LockName(program, L"-" + sid, sid + L"_S-1-16-8192");
 }
 
 void PumpMessagesFor(DWORD milliseconds) {

@@ -1,13 +1,6 @@
 # The CMake package that scripts/package puts in the release zip, staged in
 # the build as it is laid out there, under lib/cmake/semilist.
 include(CMakePackageConfigHelpers)
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(SEMILIST_ARCHITECTURE x64)
-  set(SEMILIST_ZIP_ARCHITECTURE win64)
-else()
-  set(SEMILIST_ARCHITECTURE x86)
-  set(SEMILIST_ZIP_ARCHITECTURE win32)
-endif()
 set(SEMILIST_NSIS_TARGET ${nsis_target})
 set(package_dir ${CMAKE_BINARY_DIR}/package/lib/cmake/semilist)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/semilist-config.cmake.in
