@@ -6,6 +6,14 @@ machine_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
 original_path='%SystemRoot%\system32;%SystemRoot%;C:\Tools'
 
 fail() { echo "$*" >&2; exit 1; }
+# Under set -e a failing command ends the script without a word where its
+# output was discarded, so the first failure outside a command substitution
+# says where it was.
+report_failure() {
+  [[ $BASH_SUBSHELL != 0 ]] || echo "${0##*/}: line $2: $3 failed with status $1" >&2
+}
+set -E
+trap 'report_failure $? "$LINENO" "$BASH_COMMAND"' ERR
 # pei-x86-64 or pei-i386.
 pe_format() { x86_64-w64-mingw32-objdump -f "$1" | sed -n 's/.*file format //p'; }
 # Why this machine cannot run 32-bit Windows programs, or nothing where it can.
@@ -30,7 +38,17 @@ require_runnable() {
   exit 77
 }
 winepath() { "$wine" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
-export_key() { "$wine" reg export "$1" "$(winepath "$2")" /y >/dev/null; }
+# reg says why it failed on stdout, which is not worth showing otherwise.
+# Rarely a process dies in Wine's own start-up, so a failed export is tried
+# twice more.
+export_key() {
+  local said attempt
+  for attempt in 1 2 3; do
+    said=$("$wine" reg export "$1" "$(winepath "$2")" /y 2>&1) && return
+    echo "reg could not export $1 to $2 (try $attempt of 3): $(tr -d '\r' <<<"$said")" >&2
+  done
+  fail "gave up exporting $1"
+}
 set_path() {
   "$wine" reg add "$machine_key" /v PATH /t "$1" /d "$2" /f >/dev/null
 }
