@@ -38,17 +38,20 @@ require_runnable() {
   exit 77
 }
 winepath() { "$wine" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
-# reg says why it failed on stdout, which is not worth showing otherwise.
-# Rarely a process dies in Wine's own start-up, so a failed export is tried
-# twice more.
-export_key() {
-  local said attempt
+# Runs a Wine command that can run again, showing its output only where it
+# fails (reg, for one, says why on stdout). Rarely a process dies in Wine's
+# own start-up, so a failure is tried twice more before it counts.
+wine_quietly() {
+  local said status attempt
   for attempt in 1 2 3; do
-    said=$("$wine" reg export "$1" "$(winepath "$2")" /y 2>&1) && return
-    echo "reg could not export $1 to $2 (try $attempt of 3): $(tr -d '\r' <<<"$said")" >&2
+    status=0
+    said=$("$@" 2>&1) || status=$?
+    [[ $status != 0 ]] || return 0
+    echo "$* failed with status $status in ${WINEPREFIX:-} (try $attempt of 3): $(tr -d '\r' <<<"$said")" >&2
   done
-  fail "gave up exporting $1"
+  return "$status"
 }
+export_key() { wine_quietly "$wine" reg export "$1" "$(winepath "$2")" /y; }
 set_path() {
   "$wine" reg add "$machine_key" /v PATH /t "$1" /d "$2" /f >/dev/null
 }
