@@ -44,4 +44,26 @@ std::vector<std::wstring> SplitCommandLine(std::wstring_view text) {
   }
 }
 
+std::wstring QuoteArgument(std::wstring_view word) {
+  if (!word.empty() &&
+      word.find_first_of(L" \t\"") == std::wstring_view::npos) {
+    return std::wstring(word);
+  }
+  // Backslashes are literal except in a run that ends at a quote, where
+  // each must be doubled; the quote itself is escaped.
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (wchar_t unit : word) {
+    if (unit == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(unit == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += unit;
+  }
+  quoted.append(2 * backslashes, L'\\');
+  return quoted + L"\"";
+}
+
 }  // namespace semilist

@@ -17,4 +17,8 @@ namespace semilist {
 // quotes, two quotes give one literal quote and end the quoting.
 std::vector<std::wstring> SplitCommandLine(std::wstring_view text);
 
+// `word` as a command line must give it for SplitCommandLine to give it
+// back unchanged: as it is where it holds no blank or quote, else quoted.
+std::wstring QuoteArgument(std::wstring_view word);
+
 }  // namespace semilist

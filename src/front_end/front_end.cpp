@@ -315,7 +315,8 @@ ExitStatus FindInValue(Scope scope, const std::wstring& name,
 
 }  // namespace
 
-int RunSemilist(int argc, const wchar_t* const argv[], HMODULE image) {
+int RunSemilist(int argc, const wchar_t* const argv[], HMODULE image,
+                AfterEdit after) {
   // Sent on its own, for what edits the environment without telling anyone:
   // an MSI's Environment table run from session 0, or with a reboot pending.
   if (argc == 2 && EqualsNoCase(argv[1], L"/broadcast")) {
@@ -337,7 +338,7 @@ int RunSemilist(int argc, const wchar_t* const argv[], HMODULE image) {
   // Before the wait for the lock, so that the file that the relay starts is
   // the one that made the edit. A question sends no broadcast.
   std::optional<RelayImage> relay;
-  if (!readOnly) relay.emplace(image);
+  if (!readOnly && after == AfterEdit::Broadcast) relay.emplace(image);
 
   // /user edits of different accounts never touch the same value, and an
   // unelevated run could not open the machine's lock while an elevated run
@@ -358,7 +359,7 @@ int RunSemilist(int argc, const wchar_t* const argv[], HMODULE image) {
 
   // Nothing was changed where the list could not be read or the edit was
   // refused for its length.
-  if (status != kUnreadable && status != kTooLong) {
+  if (relay && status != kUnreadable && status != kTooLong) {
     BroadcastEnvironmentChange(*relay);
   }
   return status;

@@ -14,7 +14,7 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace semilist {
 
-int RunText(const wchar_t* text) noexcept {
+int RunText(const wchar_t* text, AfterEdit after) noexcept {
   // Only std::bad_alloc and std::length_error can leave a run; neither may
   // reach a host, which would end. Each unwinds with every key closed and
   // the lock released, before anything is stored that was not already.
@@ -24,7 +24,7 @@ int RunText(const wchar_t* text) noexcept {
     std::vector<const wchar_t*> argv = {L"semilist.dll"};
     for (const std::wstring& word : words) argv.push_back(word.c_str());
     return RunSemilist(static_cast<int>(argv.size()), argv.data(),
-                       reinterpret_cast<HMODULE>(&__ImageBase));
+                       reinterpret_cast<HMODULE>(&__ImageBase), after);
   } catch (...) {
     return static_cast<int>(STATUS_NO_MEMORY);
   }

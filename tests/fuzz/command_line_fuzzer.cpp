@@ -1,5 +1,5 @@
-// Any text splits without fault, and words quoted as a caller would quote
-// them come back as they went in.
+// Any text splits without fault, and words quoted as the MSI scheduler
+// quotes them come back as they went in.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "command_line/command_line.h"
-#include "quote_argument.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
@@ -18,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::vector<std::wstring> words = semilist::SplitCommandLine(text);
   std::wstring joined;
   for (const std::wstring& word : words)
-    joined += semilist::test::QuoteArgument(word) + L" ";
+    joined += semilist::QuoteArgument(word) + L" ";
   if (semilist::SplitCommandLine(joined) != words) std::abort();
   return 0;
 }
