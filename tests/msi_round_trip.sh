@@ -12,9 +12,13 @@ semilist=$(realpath "${1:?usage: msi_round_trip.sh SEMILIST BUILD_MSI WORKDIR}")
 build_msi=$(realpath "${2:?}")
 work=${3:?}
 source "$(dirname "$0")/wine_helpers.sh"
+require_runnable "$semilist"
 mkdir -p "$work"
-instdir='C:\Program Files\semilist MSI example'  # the example's INSTALLDIR
-installed="$WINEPREFIX/drive_c/Program Files/semilist MSI example"
+# The example's INSTALLDIR: an x86 MSI installs into the 32-bit folder.
+program_files='Program Files'
+[[ $(pe_format "$semilist") != pei-i386 ]] || program_files='Program Files (x86)'
+instdir='C:\'"$program_files"'\semilist MSI example'
+installed="$WINEPREFIX/drive_c/$program_files/semilist MSI example"
 
 msi=$work/semilist-example.msi
 "$build_msi" "$semilist" "$msi"
@@ -156,6 +160,17 @@ msiexec /x "$msi"
 expect_as_before "the uninstall after a repair and a modify"
 expect_no_claim "the uninstall after a repair and a modify"
 echo "removing the feature took the entry out and kept the product; adding it back put the entry back"
+
+# A removal that fails warns, and the uninstall goes on, leaving the claim
+# for a later uninstall to finish.
+msiexec /i "$msi"
+set_path REG_DWORD 7
+msiexec /x "$msi" || fail "an uninstall whose removal failed did not go on"
+expect_logged "the uninstall goes on and leaves the entry"
+[[ ! -e $installed ]] || fail "an uninstall whose removal failed left its files"
+"$wine" reg delete 'HKLM\SOFTWARE\semilist\Owners' /v PATH /f >/dev/null
+set_path REG_EXPAND_SZ "$original_path"
+echo "a removal that failed warned, and the uninstall went on"
 
 # Two products that need the same folder, each with a code of its own: the
 # first to go leaves the entry to the other. The .NET 9 and 10 case.
