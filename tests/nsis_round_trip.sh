@@ -18,7 +18,7 @@ instdir='C:\Program Files\semilist example'  # the script's default
 installed="$WINEPREFIX/drive_c/Program Files/semilist example"
 
 if [[ $semilist == *.dll ]]; then
-  given=-DSEMILIST_PLUGINS=$(dirname "$semilist")
+  given=-DSEMILIST_INCLUDE=$(dirname "$semilist")
 else
   given=-DSEMILIST_EXE=$semilist
 fi
@@ -94,3 +94,58 @@ status=0
 "$wine" "$work/empty-stack.exe" /S || status=$?
 [[ $status -eq 1 ]] || fail "semilist::Run with an empty stack left '$status', not 1 alone"
 echo "semilist::Run with nothing on the stack left 1, and only that"
+
+# Two entries through semilist.nsh, in an installer of the test's own: one
+# appended, one put first, both taken out again; with a PATH too long to
+# take them, each warns, sets the error flag, and the install goes on.
+cat >"$work/two-entries.nsi" <<NSI
+Unicode true
+Target \${TARGET}
+!define SEMILIST_OWNER two-entries
+!include "$(dirname "$semilist")/semilist.nsh"
+OutFile "$work/two-entries-\${ACTION}.exe"
+RequestExecutionLevel admin
+Section
+  SetShellVarContext all
+  !if \${ACTION} == add
+    \${SemilistAddToPath} "C:\\semilist two\\bin"
+    \${SemilistPrependToPath} "C:\\semilist two\\tools"
+  !else
+    \${SemilistRemoveFromPath} "C:\\semilist two\\tools"
+    \${SemilistRemoveFromPath} "C:\\semilist two\\bin"
+  !endif
+  \${If} \${Errors}
+    SetErrorLevel 66
+  \${EndIf}
+SectionEnd
+NSI
+for action in add remove; do
+  makensis -V2 -DACTION=$action -DTARGET=$target "$work/two-entries.nsi"
+done
+set_path REG_EXPAND_SZ "$original_path"
+export_key "$machine_key" "$work/before.reg"
+"$wine" "$work/two-entries-add.exe" /S
+[[ $(machine_path) == "REG_EXPAND_SZ C:\\semilist two\\tools;$original_path;C:\\semilist two\\bin" ]] ||
+  fail "two entries through semilist.nsh left PATH as $(machine_path)"
+"$wine" "$work/two-entries-remove.exe" /S
+expect_key_as_before "two entries' removal"
+expect_no_claim "two entries' removal"
+echo "semilist.nsh put two entries on PATH, one first and one last, and took both out"
+# REG_SZ, so that it counts as stored: 8,174 characters, which neither
+# entry fits.
+set_path REG_SZ "C:\\windows\\system32;C:\\windows;C:\\$(head -c 8140 </dev/zero | tr '\0' a)"
+export_key "$machine_key" "$work/before.reg"
+status=0
+"$wine" "$work/two-entries-add.exe" /S || status=$?
+[[ $status -eq 66 ]] || fail "with a PATH too long, the installer ended with $status, not 66"
+expect_key_as_before "an install whose PATH was too long"
+expect_no_claim "an install whose PATH was too long"
+echo "a PATH too long for semilist.nsh's entries: each warned, set the error flag, and the install went on"
+
+# An installer of the other target must not load this DLL: makensis stops.
+other=$([[ $target == x86-unicode ]] && echo amd64-unicode || echo x86-unicode)
+if refusal=$(makensis -V1 -DACTION=add -DTARGET=$other "$work/two-entries.nsi" 2>&1); then
+  fail "an $other installer built with an $target semilist.nsh"
+fi
+[[ $refusal == *"serve $target installers only"* ]] || fail "makensis said: $refusal"
+echo "an $other installer with this semilist.nsh is refused at build time"
