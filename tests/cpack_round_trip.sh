@@ -130,6 +130,22 @@ uninstall
 expect_key_as_before "uninstalling, with the entry on PATH before the install"
 echo "an entry that was on PATH before the install is still there after the uninstall"
 
+# CMake's NSIS template takes $INSTDIR\bin off the user's PATH on every
+# uninstall, through a test of a variable that it never sets; the user's
+# own entry stays, byte for byte.
+user_path() {
+  { "$wine" reg query 'HKCU\Environment' /v PATH 2>/dev/null || true; } | tr -d '\r' |
+    sed -n 's/^ *PATH *REG_[A-Z_]* *//p'
+}
+own_entries="C:\\mine;$instdir\\bin"
+"$wine" reg add 'HKCU\Environment' /v PATH /t REG_EXPAND_SZ /d "$own_entries" /f >/dev/null
+install
+uninstall
+[[ $(user_path) == "$own_entries" ]] ||
+  fail "the uninstall changed the user's own PATH to '$(user_path)'"
+"$wine" reg delete 'HKCU\Environment' /v PATH /f >/dev/null
+echo "the user's own '$instdir\\bin' stayed on the user's PATH through CMake's template"
+
 # A failed edit stops the install; a failed removal is reported, and the
 # uninstall goes on with the next folder and the files.
 set_path REG_DWORD 7

@@ -107,6 +107,12 @@ function(semilist_cpack_nsis_path)
     !error "semilist: semilist.dll serves Unicode installers only."
   !endif
   !addplugindir /@target@ "@plugins@"
+  ; CMake's NSIS template, and the copies projects keep of it, end their
+  ; uninstall by taking $INSTDIR\bin off PATH unless $DO_NOT_ADD_TO_PATH_
+  ; is 1: a variable it never declares, so the test always fails, and a
+  ; user's own entry goes even with CPACK_NSIS_MODIFY_PATH off. Declared
+  ; here and set by the uninstall's removal, it leaves PATH to semilist.
+  Var /GLOBAL DO_NOT_ADD_TO_PATH_
 !endif
 
 !macro semilist_cpack_append_@count@
@@ -127,6 +133,7 @@ function(semilist_cpack_nsis_path)
 !macroend
 
 !macro semilist_cpack_remove_@count@
+  StrCpy $DO_NOT_ADD_TO_PATH_ 1
   semilist::Run '/remove @switch@ "@arg_NAME@" "@item@" "/owner:@arg_OWNER@"'
   Exch $0
   ; An uninstall that stopped here would leave the files as well as the
