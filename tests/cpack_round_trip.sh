@@ -146,6 +146,17 @@ uninstall
 "$wine" reg delete 'HKCU\Environment' /v PATH /f >/dev/null
 echo "the user's own '$instdir\\bin' stayed on the user's PATH through CMake's template"
 
+# A PATH too long to take the folder warns, and the install goes on to the
+# next folder. REG_SZ, so that it counts as stored: 8,174 characters.
+long_path="C:\\windows\\system32;C:\\windows;C:\\$(head -c 8140 </dev/zero | tr '\0' a)"
+set_path REG_SZ "$long_path"
+install || fail "a PATH too long to take the folder failed the install"
+[[ $(machine_path) == "REG_SZ $long_path" && $(prefix_path) == "REG_EXPAND_SZ $instdir" ]] ||
+  fail "with a PATH too long, the install left PATH or CMAKE_PREFIX_PATH wrong"
+uninstall
+set_path REG_EXPAND_SZ "$original_path"
+echo "a PATH too long to take the folder: the install warned and went on"
+
 # A failed edit stops the install; a failed removal is reported, and the
 # uninstall goes on with the next folder and the files.
 set_path REG_DWORD 7

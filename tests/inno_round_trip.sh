@@ -51,7 +51,7 @@ status=0
 install || status=$?
 [[ $status -eq 102 ]] || fail "with a failing semilist, Setup ended with $status, not 102"
 [[ $(machine_path) == 'REG_DWORD 0x7' ]] || fail "the failed install changed PATH"
-grep -q 'semilist /append ended with status 2' "$work/setup.log" ||
+grep -qE 'semilist /append( .*)? ended with status 2' "$work/setup.log" ||
   fail "Setup's log does not tell semilist's status"
 echo "a failing semilist made Setup end with 102, logged, and PATH was left alone"
 # The files stay, as Setup has no rollback after the install; the uninstall
@@ -59,3 +59,47 @@ echo "a failing semilist made Setup end with 102, logged, and PATH was left alon
 set_path REG_EXPAND_SZ "$original_path"
 uninstall
 [[ ! -e $installed/$file ]] || fail "the uninstaller left $file behind"
+
+# An entry that was on PATH before the install stays after the uninstall.
+start_with_entry "$instdir\\bin"
+install
+uninstall
+expect_key_as_before "uninstalling, with the entry on PATH before the install"
+echo "an entry that was on PATH before the install is still there after the uninstall"
+set_path REG_EXPAND_SZ "$original_path"
+export_key "$machine_key" "$work/before.reg"
+[[ $file == semilist.dll ]] || exit 0
+
+# semilist.iss: a removal that fails warns, and the uninstall goes on.
+install
+set_path REG_DWORD 7
+uninstall
+[[ ! -e $installed/$file ]] || fail "an uninstall whose removal failed stopped"
+"$wine" reg delete 'HKLM\SOFTWARE\semilist\Owners' /v PATH /f >/dev/null
+set_path REG_EXPAND_SZ "$original_path"
+echo "a removal that failed warned, and the uninstall went on"
+
+# A second entry, put first, in a script that includes the example; with a
+# PATH too long to take either, Setup warns, goes on and ends with 0.
+cat >"$work/two-entries.iss" <<'ISS'
+#include "semilist-dll-example.iss"
+#emit SemilistPath("{app}\tools", "True", "", "PATH", 1)
+ISS
+"$build_setup" "$semilist" "$setup" "$work/two-entries.iss"
+install
+[[ $(machine_path) == "REG_EXPAND_SZ $instdir\\tools;$original_path;$instdir\\bin" ]] ||
+  fail "two entries through semilist.iss left PATH as $(machine_path)"
+uninstall
+expect_key_as_before "two entries' uninstall"
+expect_no_claim "two entries' uninstall"
+echo "semilist.iss put two entries on PATH, one first and one last, and took both out"
+# REG_SZ, so that it counts as stored: 8,174 characters.
+set_path REG_SZ "C:\\windows\\system32;C:\\windows;C:\\$(head -c 8140 </dev/zero | tr '\0' a)"
+export_key "$machine_key" "$work/before.reg"
+install || fail "with a PATH too long, Setup ended with $?"
+grep -qE 'semilist /append( .*)? ended with status 6' "$work/setup.log" ||
+  fail "Setup's log does not tell of the PATH too long"
+expect_key_as_before "an install whose PATH was too long"
+expect_no_claim "an install whose PATH was too long"
+uninstall
+echo "a PATH too long for semilist.iss's entries: Setup warned, went on and ended with 0"
