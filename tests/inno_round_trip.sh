@@ -93,9 +93,7 @@ uninstall
 expect_key_as_before "two entries' uninstall"
 expect_no_claim "two entries' uninstall"
 echo "semilist.iss put two entries on PATH, one first and one last, and took both out"
-# REG_SZ, so that it counts as stored: 8,174 characters.
-set_path REG_SZ "C:\\windows\\system32;C:\\windows;C:\\$(head -c 8140 </dev/zero | tr '\0' a)"
-export_key "$machine_key" "$work/before.reg"
+start_with_long_path
 install || fail "with a PATH too long, Setup ended with $?"
 grep -qE 'semilist /append( .*)? ended with status 6' "$work/setup.log" ||
   fail "Setup's log does not tell of the PATH too long"

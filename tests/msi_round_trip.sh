@@ -116,10 +116,7 @@ echo "an immediate semilist action failed the install, logged why, and changed n
 
 # A PATH too long to take the folder: cmd.exe would drop the whole of it.
 # The action warns, and the install completes with PATH as it was.
-# REG_SZ, so that it counts as stored: 8,160 characters. Wine finds its own
-# programs, such as winepath, on it.
-set_path REG_SZ "C:\\windows\\system32;C:\\windows;C:\\$(head -c 8126 </dev/zero | tr '\0' a)"
-export_key "$machine_key" "$work/before.reg"
+start_with_long_path
 msiexec /i "$msi" || fail "a PATH too long to take the folder failed the install"
 expect_logged "PATH \"$instdir\\bin\" /owner:"
 expect_logged "Shorten it, or add the folder by hand (status 6)"

@@ -90,6 +90,16 @@ expect_no_claim() {
   fi
 }
 
+# A machine PATH of 8,174 characters, which no installer's folder fits
+# under cmd.exe's 8,191: REG_SZ, so that it counts as stored, and led by
+# the folders where Wine finds its own programs.
+long_path="C:\\windows\\system32;C:\\windows;C:\\$(head -c 8140 </dev/zero | tr '\0' a)"
+# Sets it, and takes the key as it then is for expect_key_as_before.
+start_with_long_path() {
+  set_path REG_SZ "$long_path"
+  export_key "$machine_key" "$path_work/before.reg"
+}
+
 # Puts an entry on the machine's PATH before an install, as a user might
 # have, and takes the key as it then is for expect_key_as_before.
 start_with_entry() {
