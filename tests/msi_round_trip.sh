@@ -110,7 +110,7 @@ immediate=$work/immediate.msi
 cp "$msi" "$immediate"
 msibuild "$immediate" -q "UPDATE CustomAction SET Type = 1 WHERE Action = 'SemilistEditSystem'"
 if msiexec /i "$immediate"; then fail "an immediate semilist action did not fail the install"; fi
-expect_logged "SemilistCustomAction must be a deferred, rollback or commit action"
+expect_logged "SemilistScheduledEdit must be a deferred, rollback or commit action"
 expect_as_before "an install with an immediate semilist action"
 echo "an immediate semilist action failed the install, logged why, and changed nothing"
 

@@ -62,9 +62,12 @@ UINT RunAction(const Installer& installer, MSIHANDLE install, Caller caller) {
       !installer.getMode(install, MSIRUNMODE_ROLLBACK) &&
       !installer.getMode(install, MSIRUNMODE_COMMIT)) {
     Log(installer, install,
-        L"semilist: SemilistCustomAction must be a deferred, rollback or "
-        L"commit action, with its command in CustomActionData; it was run "
-        L"as an immediate action and did nothing");
+        std::wstring(L"semilist: ") +
+            (caller == Caller::Scheduler ? L"SemilistScheduledEdit"
+                                         : L"SemilistCustomAction") +
+            L" must be a deferred, rollback or commit action, with its "
+            L"command in CustomActionData; it was run as an immediate action "
+            L"and did nothing");
     return ERROR_INSTALL_FAILURE;
   }
   std::wstring text;
@@ -82,12 +85,13 @@ UINT RunAction(const Installer& installer, MSIHANDLE install, Caller caller) {
                                             : semilist::AfterEdit::Broadcast);
   wchar_t number[11];
   semilist::FormatStatus(status, number);
-  // A PATH too long to take the folder is the user's to shorten: it warns,
-  // and never rolls back a product's whole install.
-  const bool warning =
-      status == semilist::kTooLong ||
-      (status != semilist::kDone && caller == Caller::Scheduler &&
-       text.compare(0, 7, L"/remove") == 0);
+  // A PATH too long to take the folder is the user's to shorten, and a
+  // scheduled removal that fails leaves only its entry behind: both warn,
+  // and neither rolls back a product's install or stops its uninstall.
+  const bool failedRemoval = caller == Caller::Scheduler &&
+                             status != semilist::kDone &&
+                             text.compare(0, 7, L"/remove") == 0;
+  const bool warning = status == semilist::kTooLong || failedRemoval;
   Log(installer, install,
       L"semilist: " + text + L": " + StatusInWords(status) + L" (status " +
           number + L")" +
@@ -96,9 +100,8 @@ UINT RunAction(const Installer& installer, MSIHANDLE install, Caller caller) {
                  L"LocalSystem's environment, not the installing user's. "
                  L"Make the action impersonated, or use /system"
                : L"") +
-          (warning && status != semilist::kTooLong
-               ? L"; the uninstall goes on and leaves the entry"
-               : L""),
+          (failedRemoval ? L"; the uninstall goes on and leaves the entry"
+                         : L""),
       warning ? INSTALLMESSAGE_WARNING : INSTALLMESSAGE_INFO);
   return status == semilist::kDone || warning ? ERROR_SUCCESS
                                               : ERROR_INSTALL_FAILURE;
