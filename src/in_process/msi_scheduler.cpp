@@ -15,6 +15,7 @@ namespace {
 using semilist::Installer;
 using semilist::Log;
 using semilist::MsiHandle;
+using semilist::ReadSized;
 
 // The actions that semilist.wxi holds, and the Binary row of the DLL.
 constexpr wchar_t kBinaryKey[] = L"SemilistDll";
@@ -42,22 +43,6 @@ struct PlannedRow {
   semilist::PathRow row;
   semilist::RowEdits edits;
 };
-
-// Reads a string that the installer hands out through a sized buffer.
-template <typename Call>
-bool ReadSized(Call call, std::wstring& text) {
-  wchar_t empty[1] = L"";
-  DWORD length = 0;
-  UINT status = call(empty, &length);
-  text.clear();
-  if (status == ERROR_SUCCESS) return true;
-  if (status != ERROR_MORE_DATA) return false;
-  text.resize(length + 1);
-  length = static_cast<DWORD>(text.size());
-  status = call(text.data(), &length);
-  text.resize(length);
-  return status == ERROR_SUCCESS;
-}
 
 // The names of the SemilistPath. properties, in the Property table's order.
 bool FindRows(const Installer& installer, MSIHANDLE install,

@@ -46,17 +46,11 @@ void Log(const Installer& installer, MSIHANDLE install,
 
 bool ReadProperty(const Installer& installer, MSIHANDLE install,
                   const wchar_t* name, std::wstring& value) {
-  wchar_t empty[1] = L"";
-  DWORD length = 0;
-  UINT status = installer.getProperty(install, name, empty, &length);
-  value.clear();
-  if (status == ERROR_SUCCESS) return true;
-  if (status != ERROR_MORE_DATA) return false;
-  value.resize(length + 1);
-  length = static_cast<DWORD>(value.size());
-  status = installer.getProperty(install, name, value.data(), &length);
-  value.resize(length);
-  return status == ERROR_SUCCESS;
+  return ReadSized(
+      [&](wchar_t* buffer, DWORD* length) {
+        return installer.getProperty(install, name, buffer, length);
+      },
+      value);
 }
 
 }  // namespace semilist

@@ -60,6 +60,23 @@ class MsiHandle {
 void Log(const Installer& installer, MSIHANDLE install,
          const std::wstring& line, INSTALLMESSAGE kind = INSTALLMESSAGE_INFO);
 
+// A string that the installer hands out through a sized buffer, whole:
+// `call(buffer, &length)` is asked once for the size, then for the text.
+template <typename Call>
+bool ReadSized(Call call, std::wstring& text) {
+  wchar_t empty[1] = L"";
+  DWORD length = 0;
+  UINT status = call(empty, &length);
+  text.clear();
+  if (status == ERROR_SUCCESS) return true;
+  if (status != ERROR_MORE_DATA) return false;
+  text.resize(length + 1);
+  length = static_cast<DWORD>(text.size());
+  status = call(text.data(), &length);
+  text.resize(length);
+  return status == ERROR_SUCCESS;
+}
+
 // A property's whole value; false if it cannot be had.
 bool ReadProperty(const Installer& installer, MSIHANDLE install,
                   const wchar_t* name, std::wstring& value);
