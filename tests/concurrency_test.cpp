@@ -5,8 +5,11 @@
 #include <sddl.h>
 
 #include <atomic>
+#include <memory>
+#include <optional>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "front_end/library_function.h"
 #include "in_process/semilist.h"
@@ -55,9 +58,10 @@ class ConcurrencyTest : public ::testing::Test {
     return statuses;
   }
 
-  std::wstring StoredText() {
+  std::wstring StoredText(bool machine = false) {
     const auto value =
-        test::ReadRaw(HKEY_CURRENT_USER, kUserEnvironment, name_);
+        machine ? test::ReadRaw(HKEY_LOCAL_MACHINE, kSystemEnvironment, name_)
+                : test::ReadRaw(HKEY_CURRENT_USER, kUserEnvironment, name_);
     if (!value) return L"<absent>";
     return std::wstring(reinterpret_cast<const wchar_t*>(value->data.data()),
                         value->data.size() / sizeof(wchar_t) - 1);
@@ -104,26 +108,23 @@ TEST_P(LockTest, ParallelAppendsAndRemovesLoseNothing) {
 TEST_P(LockTest, RunWaitsOnlyForTheLockOfItsOwnScope) {
   // /user takes this account's lock and /system the machine's, so a run on
   // one never waits for a run on the other.
-  struct Case {
-    const wchar_t *scope, *other;
-    std::wstring lockName;
-  };
-  for (const auto& [scope, other, lockName] :
-       {Case{L"/user", L"/system", test::AccountLockName(program_)},
-        Case{L"/system", L"/user", test::MachineLockName(program_)}}) {
-    const HANDLE lock = CreateMutexW(nullptr, TRUE, lockName.c_str());
-    ASSERT_NE(lock, nullptr);
-    const HANDLE waiting = test::StartSemilist({L"/append", scope, name_, L"b"},
-                                               nullptr, program_);
-    EXPECT_EQ(Run({L"/append", other, name_, L"c"}), 0u)
-        << other << " waited for the lock of " << scope;
-    test::PumpMessagesFor(1000);
-    EXPECT_EQ(WaitForSingleObject(waiting, 0), static_cast<DWORD>(WAIT_TIMEOUT))
-        << scope;
-
-    ReleaseMutex(lock);
+  for (const auto& [scope, other, machine] :
+       {std::tuple{L"/user", L"/system", false},
+        std::tuple{L"/system", L"/user", true}}) {
+    HANDLE waiting = nullptr;
+    {
+      const test::HeldEditLock lock(machine, program_);
+      waiting = test::StartSemilist({L"/append", scope, name_, L"b"}, nullptr,
+                                    program_);
+      EXPECT_TRUE(lock.WaitUntilOpenedBy(waiting))
+          << scope << " did not wait for its lock";
+      EXPECT_EQ(Run({L"/append", other, name_, L"c"}), 0u)
+          << other << " waited for the lock of " << scope;
+      EXPECT_EQ(WaitForSingleObject(waiting, 0),
+                static_cast<DWORD>(WAIT_TIMEOUT))
+          << scope;
+    }
     EXPECT_EQ(test::WaitForSemilist(waiting), 0u);
-    CloseHandle(lock);
   }
   // The user's b waited while the machine's c went ahead, then the other way.
   EXPECT_EQ(test::ReadRaw(HKEY_CURRENT_USER, kUserEnvironment, name_),
@@ -133,33 +134,32 @@ TEST_P(LockTest, RunWaitsOnlyForTheLockOfItsOwnScope) {
 }
 
 TEST_P(LockTest, LockLeftByADeadRunIsTakenOver) {
-  // A thread that ends while owning the mutex abandons it, as a killed
-  // process would.
-  struct Owner {
-    std::wstring name;
-    HANDLE lock = nullptr;
-    static DWORD WINAPI Run(void* self) {
-      auto* owner = static_cast<Owner*>(self);
-      owner->lock = CreateMutexW(nullptr, TRUE, owner->name.c_str());
-      return 0;
-    }
-  } dead{test::AccountLockName(program_)};
-  const HANDLE owner = CreateThread(nullptr, 0, Owner::Run, &dead, 0, nullptr);
-  ASSERT_NE(owner, nullptr);
-  WaitForSingleObject(owner, INFINITE);
-  CloseHandle(owner);
+  // A thread that ends while owning the lock abandons it, as a killed
+  // process would. Deleted only after the run: deleted earlier, the mutex
+  // would be gone rather than abandoned.
+  std::unique_ptr<test::HeldEditLock> dead;
+  std::thread([&] {
+    dead = std::make_unique<test::HeldEditLock>(false, program_);
+  }).join();
+  ASSERT_TRUE(dead->IsHeld());
 
   EXPECT_EQ(Run({L"/append", L"/user", name_, L"x"}), 0u);
   EXPECT_EQ(StoredText(), L"x");
-  // Closed only now: closed earlier, the mutex would be gone rather than
-  // abandoned; left open, it would hold the name for later tests.
-  CloseHandle(dead.lock);
 }
 
-TEST_F(ConcurrencyTest, TwoThreadsOfOneHostKeepBothEdits) {
-  const HMODULE dll = LoadLibraryW(test::SiblingPath(L"semilist.dll").c_str());
+// Two threads of one host, each editing at once, with the plain DLL and the
+// one whose private namespaces, like Windows', refuse a second registration
+// of one alias in a process.
+class TwoThreadTest
+    : public ConcurrencyTest,
+      public ::testing::WithParamInterface<std::tuple<const wchar_t*, bool>> {};
+
+TEST_P(TwoThreadTest, TwoThreadsOfOneHostKeepBothEdits) {
+  const auto [file, machine] = GetParam();
+  const HMODULE dll = LoadLibraryW(test::SiblingPath(file).c_str());
   const auto run = LibraryFunction<decltype(SemilistRunW)>(dll, "SemilistRunW");
   ASSERT_NE(run, nullptr) << GetLastError();
+  const std::wstring scope = machine ? L"/system " : L"/user ";
   std::vector<int> statuses[2];
   std::thread threads[2];
   std::atomic<int> running{2};
@@ -167,7 +167,7 @@ TEST_F(ConcurrencyTest, TwoThreadsOfOneHostKeepBothEdits) {
     threads[t] = std::thread([&, t] {
       for (int i = t; i < kProcesses; i += 2) {
         const std::wstring text =
-            L"/append /user " + name_ + L" " + test::QuoteArgument(Item(i));
+            L"/append " + scope + name_ + L" " + test::QuoteArgument(Item(i));
         statuses[t].push_back(run(text.c_str()));
       }
       --running;
@@ -180,12 +180,23 @@ TEST_F(ConcurrencyTest, TwoThreadsOfOneHostKeepBothEdits) {
     EXPECT_EQ(each, std::vector<int>(kProcesses / 2, 0));
   }
   StringList pieces;
-  SplitString(StoredText(), L";", pieces);
+  SplitString(StoredText(machine), L";", pieces);
   EXPECT_EQ(std::set<std::wstring>(pieces.begin(), pieces.end()).size(),
             static_cast<std::size_t>(kProcesses));
   EXPECT_EQ(broadcasts_.Count(), kProcesses);
   FreeLibrary(dll);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    DllsAndScopes, TwoThreadTest,
+    ::testing::Combine(::testing::Values(L"semilist.dll",
+                                         L"semilist-namespace.dll"),
+                       ::testing::Bool()),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param)[8] == L'.' ? "Plain"
+                                                            : "Namespaces") +
+             (std::get<1>(info.param) ? "System" : "User");
+    });
 
 INSTANTIATE_TEST_SUITE_P(
     PublicNamesAndNamespaces, LockTest,
@@ -222,15 +233,12 @@ TEST_F(ConcurrencyTest, NoOneOutsideTheNamespacesHoldsOrSplitsTheLock) {
       {"writer", L"standard", L"", L"/append", L"/system", L"z", 4, true},
       {"own list", L"standard", L"", L"/append", L"/user", L"z", 0, true},
   };
-  const std::wstring machineLock = test::MachineLockName(program_);
   for (const Case& c : cases) {
     SetEnvironmentVariableW(L"SEMILIST_SEAM_TOKEN", c.token);
     SetEnvironmentVariableW(L"SEMILIST_SEAM_FAULT", c.fault);
-    const HANDLE held = c.machineLockHeld
-                            ? CreateMutexW(nullptr, TRUE, machineLock.c_str())
-                            : nullptr;
+    std::optional<test::HeldEditLock> held;
+    if (c.machineLockHeld) held.emplace(true, program_);
     EXPECT_EQ(Run({c.action, c.scope, name_, c.item}), c.status) << c.what;
-    if (held != nullptr) CloseHandle(held);
   }
   SetEnvironmentVariableW(L"SEMILIST_SEAM_TOKEN", nullptr);
   SetEnvironmentVariableW(L"SEMILIST_SEAM_FAULT", nullptr);
@@ -240,12 +248,37 @@ TEST_F(ConcurrencyTest, NoOneOutsideTheNamespacesHoldsOrSplitsTheLock) {
             test::ExpandString(L"x"));
 }
 
+TEST_F(ConcurrencyTest, AccountLockAdmitsItsMediumAndHighRunsButNotLowOnes) {
+  program_ = L"semilist-namespace.exe";
+  HANDLE runs[2] = {};
+  {
+    // A High run holds the account's namespace while it waits for the lock.
+    const test::HeldEditLock lock(false, program_);
+    runs[0] = test::StartSemilist({L"/append", L"/user", name_, L"w"}, nullptr,
+                                  program_);
+    ASSERT_TRUE(lock.WaitUntilOpenedBy(runs[0]));
+    SetEnvironmentVariableW(L"SEMILIST_SEAM_TOKEN", L"low");
+    const HANDLE low = test::StartSemilist({L"/append", L"/user", name_, L"w"},
+                                           nullptr, program_);
+    EXPECT_FALSE(lock.WaitUntilOpenedBy(low, 1)) << "a Low run holds the lock";
+    EXPECT_EQ(test::WaitForSemilist(low), 4u);
+    SetEnvironmentVariableW(L"SEMILIST_SEAM_TOKEN", L"standard");
+    runs[1] = test::StartSemilist({L"/append", L"/user", name_, L"w"}, nullptr,
+                                  program_);
+    EXPECT_TRUE(lock.WaitUntilOpenedBy(runs[1], 1))
+        << "the account's Medium run did not wait for the lock";
+    SetEnvironmentVariableW(L"SEMILIST_SEAM_TOKEN", nullptr);
+  }
+  for (HANDLE run : runs) EXPECT_EQ(test::WaitForSemilist(run), 0u);
+  EXPECT_EQ(StoredText(), L"w");
+}
+
 TEST_F(ConcurrencyTest, NamespaceOutlivesItsCreatorWhileARunHoldsIt) {
   // CreatePrivateNamespace's remarks say that OpenPrivateNamespace fails
   // once the creator's handle is closed. The lock relies on the other
   // reading, that a namespace stays while any process holds it: else a
   // third run would make a second namespace, and a lock of its own.
-  if (test::UnderWine()) {
+  if (!test::UsesPrivateNamespaces(L"semilist.exe")) {
     GTEST_SKIP() << "Wine has no private namespaces; on Windows this "
                     "settles which reading of their lifetime holds";
   }
@@ -275,16 +308,17 @@ TEST_F(ConcurrencyTest, NamespaceOutlivesItsCreatorWhileARunHoldsIt) {
       << "no other run may hold the namespace now: " << GetLastError();
   const HANDLE lock = CreateMutexW(nullptr, TRUE, L"semilist-test\\edit");
   ASSERT_NE(lock, nullptr) << GetLastError();
-  // The second run holds the namespace and waits for the lock; then the
-  // creator lets go of the namespace, keeping the lock.
+  // Once the second run opened the lock, it holds the namespace and waits;
+  // then the creator lets go of the namespace, keeping the lock. A third run
+  // that opens the same lock found the same namespace.
   const HANDLE second =
       test::StartSemilist({L"/append", L"/system", name_, L"b"});
-  test::PumpMessagesFor(2000);
+  EXPECT_TRUE(test::WaitForHandles(lock, 2, second))
+      << "the second run did not wait for the lock";
   close(created, 0);
   const HANDLE third =
       test::StartSemilist({L"/append", L"/system", name_, L"c"});
-  test::PumpMessagesFor(2000);
-  EXPECT_EQ(WaitForSingleObject(third, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+  EXPECT_TRUE(test::WaitForHandles(lock, 3, third))
       << "the third run found a namespace of its own";
   ReleaseMutex(lock);
   CloseHandle(lock);

@@ -283,15 +283,13 @@ TEST_P(SemilistRunTest, SwitchesIgnoreAsciiCase) {
 TEST_P(SemilistRunTest, BroadcastAloneTouchesNoValueAndTakesNoLock) {
   const auto user = test::Snapshot(HKEY_CURRENT_USER, kUserEnvironment);
   const auto system = test::Snapshot(HKEY_LOCAL_MACHINE, kSystemEnvironment);
-  // Either lock taken would end the run with status 4.
-  HANDLE machine =
-      CreateEventW(nullptr, TRUE, FALSE, test::MachineLockName().c_str());
-  HANDLE account =
-      CreateEventW(nullptr, TRUE, FALSE, test::AccountLockName().c_str());
-  ExpectDone(Run({L"/broadcast"}));
-  ExpectDone(Run({L"/BROADCAST"}));
-  CloseHandle(machine);
-  CloseHandle(account);
+  {
+    // Either lock taken would end the run with status 4.
+    const test::HeldEditLock machine(true, GetParam().program);
+    const test::HeldEditLock account(false, GetParam().program);
+    ExpectDone(Run({L"/broadcast"}));
+    ExpectDone(Run({L"/BROADCAST"}));
+  }
   EXPECT_EQ(test::Snapshot(HKEY_CURRENT_USER, kUserEnvironment), user);
   EXPECT_EQ(test::Snapshot(HKEY_LOCAL_MACHINE, kSystemEnvironment), system);
 }
@@ -399,7 +397,21 @@ TEST_P(SemilistRunTest, EditPastWhatCmdReadsIsRefused) {
   };
   const std::wstring path = L"Path";
   const RawValue unreadable{REG_DWORD, {1, 0, 0, 0}};
-  SetEnvironmentVariableW(L"SEMILIST_LONG", std::wstring(8180, L'a').c_str());
+  // Stored as well as set: a new process of the account gets the account's
+  // variables from the registry.
+  const std::wstring longText(8180, L'a');
+  SetEnvironmentVariableW(L"SEMILIST_LONG", longText.c_str());
+  test::WriteRaw(HKEY_CURRENT_USER, kUserEnvironment, L"SEMILIST_LONG", REG_SZ,
+                 TextBytes(longText));
+  // A machine Path that reaches 8,191 exactly with the edit, as a 64-bit
+  // process expands it; WOW64 gives a 32-bit one a longer %ProgramFiles%.
+  wchar_t programFiles[MAX_PATH] = L"";
+  if (!GetEnvironmentVariableW(L"ProgramW6432", programFiles, MAX_PATH)) {
+    GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH);
+  }
+  const RawValue programFilesPath =
+      ExpandString(L"%ProgramFiles%\\" +
+                   std::wstring(8172 - 3000 - wcslen(programFiles), L'm'));
   struct Case {
     const char* what;
     const std::wstring& name;
@@ -426,6 +438,8 @@ TEST_P(SemilistRunTest, EditPastWhatCmdReadsIsRefused) {
        append, 6},
       {"another name counts alone", name_, text(5000, L'm'), text(3180), append,
        0},
+      {"Path with %ProgramFiles% as a 64-bit process counts it", path,
+       programFilesPath, text(3000), append, 0},
       {"already over", name_, {}, text(8200), append, 0},
       {"removing", name_, {}, text(8200), L"/remove", 0},
       {"over 32,767 from above 8,191", name_, {}, text(32760), append, 6},
@@ -466,6 +480,7 @@ TEST_P(SemilistRunTest, EditPastWhatCmdReadsIsRefused) {
   put(HKEY_LOCAL_MACHINE, kSystemEnvironment, path, machinePath);
   put(HKEY_CURRENT_USER, kUserEnvironment, path, userPath);
   SetEnvironmentVariableW(L"SEMILIST_LONG", nullptr);
+  test::DeleteRaw(HKEY_CURRENT_USER, kUserEnvironment, L"SEMILIST_LONG");
 }
 
 TEST_P(SemilistRunTest, RemoveNormalisesAndDeletesAnEmptiedValue) {
@@ -512,8 +527,11 @@ TEST_P(SemilistRunTest, NonTextOrHiddenTailIsNeverRewritten) {
   }
 }
 
-TEST_P(SemilistRunTest, LockNameHeldByAnotherObjectStopsTheRun) {
-  // /user takes this account's lock, /system the machine's.
+TEST_P(SemilistRunTest, PublicNameSquatterStopsOnlyARunWithoutNamespaces) {
+  // Where the lock lives in private namespaces, the public names are no
+  // one's lock, and whoever holds them changes nothing. Where it lives
+  // under them, another object there stops the run.
+  const bool squatterStops = !test::UsesPrivateNamespaces(GetParam().program);
   struct Case {
     const wchar_t* scope;
     std::wstring lock;
@@ -527,9 +545,9 @@ TEST_P(SemilistRunTest, LockNameHeldByAnotherObjectStopsTheRun) {
     HANDLE squatter = CreateEventW(nullptr, TRUE, FALSE, c.lock.c_str());
     ASSERT_NE(squatter, nullptr);
     const RunResult result = Append(L"x", c.scope);
-    EXPECT_EQ(result.status, 4u) << c.scope;
-    EXPECT_EQ(result.broadcasts, 0);
-    EXPECT_FALSE(test::ReadRaw(c.root, c.key, name_).has_value());
+    EXPECT_EQ(result.status, squatterStops ? 4u : 0u) << c.scope;
+    EXPECT_EQ(result.broadcasts, squatterStops ? 0 : 1);
+    EXPECT_EQ(test::ReadRaw(c.root, c.key, name_).has_value(), !squatterStops);
     CloseHandle(squatter);
     ExpectDone(Append(L"x", c.scope));
     EXPECT_EQ(test::ReadRaw(c.root, c.key, name_), ExpandString(L"x"));
@@ -639,8 +657,18 @@ TEST_P(RelayTest, EveryUserSessionHearsTheBroadcastOfAStoredEdit) {
     int broadcasts;   // this session's, and one from each child
     const char* log;  // the children started, then session 0's broadcast
   };
+  // Every child runs as its session's user.
   const char* const both =
-      "started 1 breakaway\nstarted 2 breakaway\nbroadcast\n";
+      "started 1 as the user breakaway\nstarted 2 as the user breakaway\n"
+      "broadcast\n";
+  // Where the user cannot read the relay's files, semilist.exe starts its
+  // own program as itself without privileges; rundll32, which would own a
+  // window, is not started.
+  const bool hasWindow = GetParam().inProcess;
+  const char* const restricted =
+      hasWindow ? "broadcast\n"
+                : "started 1 with no privileges breakaway\n"
+                  "started 2 with no privileges breakaway\nbroadcast\n";
   const std::vector<std::wstring> append = {L"/append", L"/user", name_, L"y"};
   // rundll32 on ARM64 cannot load the x64 DLL, which so relays nothing.
   const bool noRundll = GetParam().inProcess && sizeof(void*) == 8;
@@ -652,14 +680,16 @@ TEST_P(RelayTest, EveryUserSessionHearsTheBroadcastOfAStoredEdit) {
       {"privilege refused", L"privilege", append, 0, 1, "broadcast\n"},
       {"only the session privilege held", L"quota", append, 0, 3, both},
       {"job forbids breakaway", L"no-breakaway", append, 0, 3,
-       "started 1\nstarted 2\nbroadcast\n"},
+       "started 1 as the user\nstarted 2 as the user\nbroadcast\n"},
+      {"the user cannot read the files", L"unreadable", append, 0,
+       hasWindow ? 1 : 3, restricted},
       {"every start fails", L"start-all", append, 0, 1, "broadcast\n"},
       {"session 1 fails",
        L"start-1",
        {L"/append", L"/user", name_, L"z"},
        0,
        2,
-       "started 2 breakaway\nbroadcast\n"},
+       "started 2 as the user breakaway\nbroadcast\n"},
       {"x64 on ARM64", L"arm64", append, 0, noRundll ? 1 : 3,
        noRundll ? "broadcast\n" : both},
       {"contains", L"", {L"/contains", L"/user", name_, L"y"}, 0, 0, ""},
@@ -675,8 +705,8 @@ TEST_P(RelayTest, EveryUserSessionHearsTheBroadcastOfAStoredEdit) {
     EXPECT_EQ(Started(), c.log) << c.what;
   }
   SetEnvironmentVariableW(L"SEMILIST_SEAM_FAULT", nullptr);
-  // Held by someone who may rename it, the image cannot be held for the
-  // relay, which then starts nothing.
+  // Held by someone who may rename it, the file that the user's child runs
+  // or loads cannot be held for the relay, which then does not start it.
   HANDLE image = CreateFileW(test::SiblingPath(GetParam().image).c_str(),
                              DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                              nullptr, OPEN_EXISTING, 0, nullptr);
@@ -684,8 +714,8 @@ TEST_P(RelayTest, EveryUserSessionHearsTheBroadcastOfAStoredEdit) {
   const RunResult held = Run(append);
   CloseHandle(image);
   EXPECT_EQ(held.status, 0u);
-  EXPECT_EQ(held.broadcasts, 1);
-  EXPECT_EQ(Started(), "broadcast\n");
+  EXPECT_EQ(held.broadcasts, hasWindow ? 1 : 3);
+  EXPECT_EQ(Started(), restricted);
   CloseHandle(squatter);
   test::DeleteRaw(HKEY_CURRENT_USER, kUserEnvironment, unreadable);
   EXPECT_EQ(UserValue(), ExpandString(L"y;z"));
@@ -707,7 +737,8 @@ TEST_P(HostRelayTest, TwoThreadsRelayingAtOnceBothReachEverySession) {
   BroadcastFrom(L"2");
   EXPECT_EQ(broadcasts_.Count(), 6);
   const std::string log = Started();
-  for (const char* line : {"started 1 breakaway\n", "started 2 breakaway\n"}) {
+  for (const char* line : {"started 1 as the user breakaway\n",
+                           "started 2 as the user breakaway\n"}) {
     std::size_t count = 0;
     for (std::size_t at = log.find(line); at != std::string::npos;
          at = log.find(line, at + 1)) {
@@ -730,7 +761,9 @@ TEST_P(HostRelayTest, ThreadWithoutFileRedirectionStillRelays) {
   SetEnvironmentVariableW(L"SEMILIST_HOST_NO_REDIRECTION", L"1");
   BroadcastFrom(L"1");
   SetEnvironmentVariableW(L"SEMILIST_HOST_NO_REDIRECTION", nullptr);
-  EXPECT_EQ(Started(), "started 1 breakaway\nstarted 2 breakaway\nbroadcast\n");
+  EXPECT_EQ(Started(),
+            "started 1 as the user breakaway\nstarted 2 as the user "
+            "breakaway\nbroadcast\n");
 }
 
 TEST_P(HostRelayTest, TerminateEndsTheHostAtOnceWithoutAWindow) {
@@ -749,7 +782,7 @@ INSTANTIATE_TEST_SUITE_P(SessionZero, HostRelayTest,
 
 INSTANTIATE_TEST_SUITE_P(
     SessionZero, RelayTest,
-    ::testing::Values(Runner{L"semilist-session0.exe", L"semilist-session0.exe",
+    ::testing::Values(Runner{L"semilist-session0.exe", L"semilist-user.exe",
                              false},
                       Runner{L"semilist-session0-dll-host.exe",
                              L"semilist-session0.dll", true}),

@@ -5,18 +5,29 @@
 // functions and to how the kernel is known to behave:
 //   - a namespace is found by its boundary (its name, SIDs and integrity
 //     label), never by the alias that a process gives it;
-//   - creating one takes every SID of the boundary, enabled in the caller's
-//     token, and at least its integrity level, or ERROR_ACCESS_DENIED; one
-//     that exists gives ERROR_ALREADY_EXISTS;
-//   - opening one checks only its DACL; once the last handle to it anywhere
-//     has closed, it is gone, and an open gives ERROR_PATH_NOT_FOUND;
+//   - creating one that exists gives ERROR_ALREADY_EXISTS, whoever asks;
+//     otherwise it takes every SID of the boundary, enabled in the caller's
+//     token, and at least its integrity level, or ERROR_ACCESS_DENIED;
+//   - opening one checks its DACL, and its mandatory label; once the last
+//     handle to it anywhere has closed, it is gone, and an open gives
+//     ERROR_PATH_NOT_FOUND;
+//   - a process cannot register one alias twice while both are open: the
+//     second gives ERROR_DUP_NAME, as a public analysis of kernel32 shows;
 //   - "alias\name" names an object in a namespace this process holds.
+// Mandatory labels are kept as "Mandatory Integrity Control" describes: a
+// caller below an object's level is refused what its policy names, reading
+// and executing (opening a namespace, waiting on a mutex) for no-read-up
+// and no-execute-up, writing (creating an object in a namespace) for
+// no-write-up. An object created without a label gets its creator's level,
+// with no-write-up; one that has none counts as Medium.
 // Each namespace is a named event of Wine's, which lives as long as its
 // handles do, so every process that uses the stand-in sees one namespace
 // per boundary; an object in it gets a public name made of the boundary.
 //   SEMILIST_SEAM_TOKEN  "standard": the caller's token holds Administrators
 //                        only for denying, at medium integrity, as a
-//                        standard user's or an unelevated administrator's
+//                        standard user's or an unelevated administrator's;
+//                        "low": the same at low integrity, as a sandboxed
+//                        process's; otherwise, high integrity
 //   SEMILIST_SEAM_FAULT  "namespace-race": the first create finds the
 //                        namespace, and the open after it finds it gone
 #include <windows.h>
@@ -42,7 +53,9 @@ struct Held {
   std::wstring alias;
   std::wstring publicName;
 };
+// The host's threads may call at once.
 std::map<HANDLE, Held> g_held;
+SRWLOCK g_heldLock = SRWLOCK_INIT;
 bool g_raced = false;
 
 bool EnvironmentIs(const wchar_t* name, const wchar_t* value) {
@@ -51,7 +64,20 @@ bool EnvironmentIs(const wchar_t* name, const wchar_t* value) {
   return length > 0 && length < 64 && std::wcscmp(set, value) == 0;
 }
 
-bool Standard() { return EnvironmentIs(L"SEMILIST_SEAM_TOKEN", L"standard"); }
+bool Standard() {
+  return EnvironmentIs(L"SEMILIST_SEAM_TOKEN", L"standard") ||
+         EnvironmentIs(L"SEMILIST_SEAM_TOKEN", L"low");
+}
+
+// Integrity levels are S-1-16-N, N growing with the level.
+unsigned long Level(const std::wstring& label) {
+  return std::wcstoul(label.c_str() + 7, nullptr, 10);
+}
+
+unsigned long CallerLevel() {
+  if (EnvironmentIs(L"SEMILIST_SEAM_TOKEN", L"low")) return 0x1000;
+  return Standard() ? 0x2000 : 0x3000;
+}
 
 std::wstring SidText(PSID sid) {
   wchar_t* text = nullptr;
@@ -104,8 +130,80 @@ bool Admitted(HANDLE object) {
   return admitted;
 }
 
+struct Label {
+  unsigned long level = 0x2000;
+  DWORD policy = SYSTEM_MANDATORY_LABEL_NO_WRITE_UP;
+};
+
+Label LabelOf(HANDLE object) {
+  Label label;
+  PACL sacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION,
+                      nullptr, nullptr, nullptr, &sacl,
+                      &descriptor) != ERROR_SUCCESS) {
+    return label;
+  }
+  void* ace = nullptr;
+  if (sacl != nullptr && sacl->AceCount > 0 && GetAce(sacl, 0, &ace) &&
+      static_cast<ACE_HEADER*>(ace)->AceType ==
+          SYSTEM_MANDATORY_LABEL_ACE_TYPE) {
+    auto* mandatory = static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace);
+    label = {Level(SidText(&mandatory->SidStart)), mandatory->Mask};
+  }
+  LocalFree(descriptor);
+  return label;
+}
+
+// Gives a new object its creator's level where it was given no label.
+void LabelAsCreated(HANDLE object, const SECURITY_ATTRIBUTES* attributes) {
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL sacl = nullptr;
+  if (attributes != nullptr && attributes->lpSecurityDescriptor != nullptr &&
+      GetSecurityDescriptorSacl(attributes->lpSecurityDescriptor, &present,
+                                &sacl, &defaulted) &&
+      present && sacl != nullptr) {
+    return;
+  }
+  const unsigned long level = CallerLevel();
+  const wchar_t* const text = level == 0x1000   ? L"S:(ML;;NW;;;LW)"
+                              : level == 0x2000 ? L"S:(ML;;NW;;;ME)"
+                                                : L"S:(ML;;NW;;;HI)";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          text, SDDL_REVISION_1, &descriptor, nullptr) &&
+      GetSecurityDescriptorSacl(descriptor, &present, &sacl, &defaulted)) {
+    SetSecurityInfo(object, SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION,
+                    nullptr, nullptr, nullptr, sacl);
+  }
+  LocalFree(descriptor);
+}
+
+// Whether the caller's level lets it read or execute (or else write) it.
+bool LabelPermits(HANDLE object, bool write) {
+  const Label label = LabelOf(object);
+  if (CallerLevel() >= label.level) return true;
+  const DWORD refusing = write ? SYSTEM_MANDATORY_LABEL_NO_WRITE_UP
+                               : SYSTEM_MANDATORY_LABEL_NO_READ_UP |
+                                     SYSTEM_MANDATORY_LABEL_NO_EXECUTE_UP;
+  return (label.policy & refusing) == 0;
+}
+
+// Registers `alias` for `object` in this process, unless it is registered
+// already; then closes the object.
 HANDLE Hold(HANDLE object, const wchar_t* alias, const Boundary& boundary) {
-  g_held[object] = {alias, PublicName(boundary)};
+  AcquireSRWLockExclusive(&g_heldLock);
+  bool taken = false;
+  for (const auto& [handle, held] : g_held)
+    taken = taken || held.alias == alias;
+  if (!taken) g_held[object] = {alias, PublicName(boundary)};
+  ReleaseSRWLockExclusive(&g_heldLock);
+  if (taken) {
+    CloseHandle(object);
+    SetLastError(ERROR_DUP_NAME);
+    return nullptr;
+  }
   return object;
 }
 
@@ -136,9 +234,13 @@ HANDLE WINAPI FakeCreatePrivateNamespace(LPSECURITY_ATTRIBUTES attributes,
     SetLastError(ERROR_ALREADY_EXISTS);
     return nullptr;
   }
-  // Integrity levels are S-1-16-N, N growing with the level.
-  const unsigned long level = Standard() ? 0x2000 : 0x3000;
-  bool within = std::wcstoul(boundary.label.c_str() + 7, nullptr, 10) <= level;
+  if (const HANDLE existing =
+          OpenEventW(SYNCHRONIZE, FALSE, PublicName(boundary).c_str())) {
+    CloseHandle(existing);
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return nullptr;
+  }
+  bool within = Level(boundary.label) <= CallerLevel();
   for (const std::wstring& sid : boundary.sids) within = within && Enabled(sid);
   if (!within) {
     SetLastError(ERROR_ACCESS_DENIED);
@@ -151,6 +253,7 @@ HANDLE WINAPI FakeCreatePrivateNamespace(LPSECURITY_ATTRIBUTES attributes,
     SetLastError(ERROR_ALREADY_EXISTS);
     return nullptr;
   }
+  if (object != nullptr) LabelAsCreated(object, attributes);
   return object != nullptr ? Hold(object, alias, boundary) : nullptr;
 }
 
@@ -167,7 +270,7 @@ HANDLE WINAPI FakeOpenPrivateNamespace(LPVOID described, LPCWSTR alias) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return nullptr;
   }
-  if (!Admitted(object)) {
+  if (!Admitted(object) || !LabelPermits(object, false)) {
     CloseHandle(object);
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
@@ -176,7 +279,9 @@ HANDLE WINAPI FakeOpenPrivateNamespace(LPVOID described, LPCWSTR alias) {
 }
 
 BOOLEAN WINAPI FakeClosePrivateNamespace(HANDLE held, ULONG) {
+  AcquireSRWLockExclusive(&g_heldLock);
   g_held.erase(held);
+  ReleaseSRWLockExclusive(&g_heldLock);
   return CloseHandle(held) ? TRUE : FALSE;
 }
 
@@ -222,15 +327,36 @@ HANDLE WINAPI __wrap_CreateMutexExW(LPSECURITY_ATTRIBUTES attributes,
   if (prefix == L"Global" || prefix == L"Local" || prefix == L"Session") {
     return __real_CreateMutexExW(attributes, name, flags, access);
   }
+  HANDLE directory = nullptr;
+  std::wstring publicName;
+  AcquireSRWLockShared(&g_heldLock);
   for (const auto& [handle, held] : g_held) {
     if (held.alias == prefix) {
-      return __real_CreateMutexExW(
-          attributes, (held.publicName + L"_" + (slash + 1)).c_str(), flags,
-          access);
+      directory = handle;
+      publicName = held.publicName + L"_" + (slash + 1);
     }
   }
-  // No namespace of this process has that alias.
-  SetLastError(ERROR_PATH_NOT_FOUND);
-  return nullptr;
+  ReleaseSRWLockShared(&g_heldLock);
+  if (directory == nullptr) {
+    // No namespace of this process has that alias.
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return nullptr;
+  }
+  // Opening the mutex waits on it; creating it writes to the namespace.
+  const HANDLE existing = OpenMutexW(SYNCHRONIZE, FALSE, publicName.c_str());
+  const bool permitted = existing != nullptr ? LabelPermits(existing, false)
+                                             : LabelPermits(directory, true);
+  if (existing != nullptr) CloseHandle(existing);
+  if (!permitted) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  // With the right to label it, for a mutex that this call creates.
+  const HANDLE mutex = __real_CreateMutexExW(attributes, publicName.c_str(),
+                                             flags, access | WRITE_OWNER);
+  if (mutex != nullptr && existing == nullptr) {
+    LabelAsCreated(mutex, attributes);
+  }
+  return mutex;
 }
 }

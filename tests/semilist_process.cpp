@@ -1,6 +1,7 @@
 #include "semilist_process.h"
 
 #include <gtest/gtest.h>
+#include <winternl.h>
 
 #include "front_end/edit_lock.h"
 #include "windows_test_support.h"
@@ -101,6 +102,63 @@ std::wstring AccountLockName(const wchar_t* program) {
   const std::wstring sid = CurrentAccountSid();
   EXPECT_FALSE(sid.empty()) << "the process token names no account";
   return LockName(program, L"-" + sid, sid + L"_S-1-16-8192");
+}
+
+bool UsesPrivateNamespaces(const wchar_t* program) {
+  if (std::wstring(program) == L"semilist-namespace.exe") return true;
+  // Wine exports a stub of the first and none of the others.
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  return GetProcAddress(kernel, "CreatePrivateNamespaceW") != nullptr &&
+         GetProcAddress(kernel, "OpenPrivateNamespaceW") != nullptr;
+}
+
+bool WaitForHandles(HANDLE object, unsigned long handles, HANDLE process) {
+  using QueryObject =
+      NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<QueryObject>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+  const ULONGLONG deadline = GetTickCount64() + 60000;
+  for (;;) {
+    PUBLIC_OBJECT_BASIC_INFORMATION information{};
+    if (query == nullptr || query(object, ObjectBasicInformation, &information,
+                                  sizeof information, nullptr) < 0) {
+      ADD_FAILURE() << "NtQueryObject cannot count the handles";
+      return false;
+    }
+    if (information.HandleCount >= handles) return true;
+    if (GetTickCount64() > deadline) return false;
+    // Also dispatches this thread's messages, for any broadcast meanwhile.
+    if (MsgWaitForMultipleObjects(1, &process, FALSE, 10, QS_ALLINPUT) ==
+        WAIT_OBJECT_0) {
+      return false;
+    }
+    DispatchPending();
+  }
+}
+
+HeldEditLock::HeldEditLock(bool machine, const wchar_t* program) {
+  if (std::wstring(program) == L"semilist-namespace.exe") {
+    const std::wstring name =
+        machine ? MachineLockName(program) : AccountLockName(program);
+    standIn_ = CreateMutexW(nullptr, TRUE, name.c_str());
+    held_ = standIn_ != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
+  } else {
+    held_ = lock_.Acquire(machine ? std::wstring() : CurrentAccountSid(), 0) &&
+            lock_.Mutex() != nullptr;
+  }
+  EXPECT_TRUE(IsHeld()) << "no run may hold the lock now: " << GetLastError();
+}
+
+HeldEditLock::~HeldEditLock() {
+  if (standIn_ != nullptr) {
+    ReleaseMutex(standIn_);
+    CloseHandle(standIn_);
+  }
+}
+
+bool HeldEditLock::WaitUntilOpenedBy(HANDLE process,
+                                     unsigned long others) const {
+  return IsHeld() && WaitForHandles(Mutex(), 2 + others, process);
 }
 
 void PumpMessagesFor(DWORD milliseconds) {

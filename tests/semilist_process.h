@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "front_end/edit_lock.h"
 #include "quote_argument.h"
 
 namespace semilist::test {
@@ -26,6 +27,39 @@ HANDLE StartSemilist(const std::vector<std::wstring>& arguments,
 // namespaces puts the mutex of each boundary.
 std::wstring MachineLockName(const wchar_t* program = L"semilist.exe");
 std::wstring AccountLockName(const wchar_t* program = L"semilist.exe");
+
+// Whether `program` keeps its lock in private namespaces: the stand-in
+// build always, the others where the platform has the functions.
+bool UsesPrivateNamespaces(const wchar_t* program);
+
+// Whether `object` came to have at least `handles` handles open, as it does
+// once another process opened it; false if `process` ended first.
+bool WaitForHandles(HANDLE object, unsigned long handles, HANDLE process);
+
+// The edit lock that `program` takes for the machine's list or this
+// account's, held by the calling thread: semilist's own, through the same
+// namespace, boundary and alias, or for semilist-namespace.exe the mutex
+// where its stand-in keeps that lock.
+class HeldEditLock {
+ public:
+  HeldEditLock(bool machine, const wchar_t* program);
+  HeldEditLock(const HeldEditLock&) = delete;
+  HeldEditLock& operator=(const HeldEditLock&) = delete;
+  ~HeldEditLock();
+  bool IsHeld() const { return held_; }
+  // Whether `process`, and `others` before it, opened the lock, as a run
+  // does just before it waits for it; false if the process ended first.
+  bool WaitUntilOpenedBy(HANDLE process, unsigned long others = 0) const;
+
+ private:
+  HANDLE Mutex() const {
+    return standIn_ != nullptr ? standIn_ : lock_.Mutex();
+  }
+
+  EditLock lock_;
+  HANDLE standIn_ = nullptr;
+  bool held_ = false;
+};
 
 // Waits for the process while dispatching this thread's messages, so that
 // its broadcast can be delivered; closes the handle and returns the status.

@@ -7,21 +7,28 @@
 // the token that the asking thread runs with: its impersonation token, or
 // else the process's. Setting a token's session takes SeTcbPrivilege, and a
 // start takes SeIncreaseQuotaPrivilege and SeAssignPrimaryTokenPrivilege
-// where they are held.
+// where they are held. WTSQueryUserToken, which takes SeTcbPrivilege too,
+// gives a session's user token as a primary token of this account's, which
+// is marked as that user's.
 //   SEMILIST_SEAM_FAULT  "privilege": SeTcbPrivilege is not held;
+//                        "unreadable": a session's user cannot open the
+//                        relay's files;
 //                        "quota": only SeTcbPrivilege is held;
 //                        "start-1": the start in session 1 fails;
 //                        "start-all": every start fails;
 //                        "no-breakaway": the job forbids breaking away;
 //                        "arm64": an x64 process on an ARM64 system
-//   SEMILIST_SEAM_LOG    file that gets "started N" for each child started,
-//                        with " breakaway" where it broke away from the
-//                        job, "broadcast" for session 0's own broadcast, and
+//   SEMILIST_SEAM_LOG    file that gets "started N as the user", "... with
+//                        no privileges" or "... with privileges" for each
+//                        child started, by the token it started with, and
+//                        " breakaway" where it broke away from the job;
+//                        "broadcast" for session 0's own broadcast, and
 //                        "adjusted the process token" should that happen
 #include <windows.h>
 // After windows.h, which it needs.
 #include <wtsapi32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,9 +63,10 @@ void Log(const char* line) {
   }
 }
 
-// By token handle, and the privileges enabled by token, for the host's
-// threads that relay at once.
-std::map<HANDLE, DWORD> g_tokenSessions;
+// By token, its session, whether it is a session's user's, and the
+// privileges enabled on it, for the host's threads that relay at once.
+std::map<ULONGLONG, DWORD> g_tokenSessions;
+std::set<ULONGLONG> g_userTokens;
 std::map<ULONGLONG, std::set<DWORD>> g_enabled;
 SRWLOCK g_lock = SRWLOCK_INIT;
 
@@ -77,14 +85,27 @@ DWORD PrivilegeId(const wchar_t* name) {
   return luid.LowPart;
 }
 
-// Whether the calling thread runs with `name` enabled.
-bool Holds(const wchar_t* name) {
+// The token that the calling thread runs with.
+ULONGLONG ThreadTokenId() {
   HANDLE token = nullptr;
   if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
     OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
   }
   const ULONGLONG id = TokenId(token);
   CloseHandle(token);
+  return id;
+}
+
+bool IsUserToken(ULONGLONG id) {
+  AcquireSRWLockExclusive(&g_lock);
+  const bool user = g_userTokens.count(id) != 0;
+  ReleaseSRWLockExclusive(&g_lock);
+  return user;
+}
+
+// Whether the calling thread runs with `name` enabled.
+bool Holds(const wchar_t* name) {
+  const ULONGLONG id = ThreadTokenId();
   AcquireSRWLockExclusive(&g_lock);
   const bool held = g_enabled[id].count(PrivilegeId(name)) != 0;
   ReleaseSRWLockExclusive(&g_lock);
@@ -106,15 +127,55 @@ BOOL WINAPI FakeEnumerateSessions(HANDLE, DWORD, DWORD,
 
 void WINAPI FakeFreeMemory(void* memory) { std::free(memory); }
 
+BOOL WINAPI FakeQueryUserToken(ULONG session, HANDLE* token) {
+  if (!Holds(SE_TCB_NAME)) {
+    SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+    return FALSE;
+  }
+  HANDLE own = nullptr;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE, &own);
+  const BOOL duplicated =
+      DuplicateTokenEx(own, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation,
+                       TokenPrimary, token);
+  CloseHandle(own);
+  if (!duplicated) return FALSE;
+  const ULONGLONG id = TokenId(*token);
+  AcquireSRWLockExclusive(&g_lock);
+  g_userTokens.insert(id);
+  g_tokenSessions[id] = session;
+  ReleaseSRWLockExclusive(&g_lock);
+  return TRUE;
+}
+
 BOOL WINAPI FakeIsWow64Process2(HANDLE, USHORT* process, USHORT* native) {
   *process = IMAGE_FILE_MACHINE_UNKNOWN;
   *native = IMAGE_FILE_MACHINE_ARM64;
   return TRUE;
 }
 
+// Whose token a child starts with: a session's user's, or this account's,
+// with or without privileges.
+std::string Kind(HANDLE token) {
+  if (IsUserToken(TokenId(token))) return " as the user";
+  DWORD size = 0;
+  GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+  std::string buffer(std::max<std::size_t>(size, sizeof(TOKEN_PRIVILEGES)),
+                     '\0');
+  if (GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size) &&
+      reinterpret_cast<TOKEN_PRIVILEGES*>(buffer.data())->PrivilegeCount == 0) {
+    return " with no privileges";
+  }
+  return " with privileges";
+}
+
 }  // namespace
 
 extern "C" {
+BOOL WINAPI __real_DuplicateTokenEx(HANDLE, DWORD, LPSECURITY_ATTRIBUTES,
+                                    SECURITY_IMPERSONATION_LEVEL, TOKEN_TYPE,
+                                    PHANDLE);
+HANDLE WINAPI __real_CreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
+                                 DWORD, DWORD, HANDLE);
 FARPROC WINAPI __real_GetProcAddress(HMODULE, LPCSTR);
 BOOL WINAPI __real_SetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID,
                                        DWORD);
@@ -138,6 +199,10 @@ FARPROC WINAPI __wrap_GetProcAddress(HMODULE module, LPCSTR name) {
     if (std::strcmp(name, "WTSEnumerateSessionsW") == 0) {
       return reinterpret_cast<FARPROC>(
           reinterpret_cast<Any>(FakeEnumerateSessions));
+    }
+    if (std::strcmp(name, "WTSQueryUserToken") == 0) {
+      return reinterpret_cast<FARPROC>(
+          reinterpret_cast<Any>(FakeQueryUserToken));
     }
     if (std::strcmp(name, "WTSFreeMemory") == 0) {
       return reinterpret_cast<FARPROC>(reinterpret_cast<Any>(FakeFreeMemory));
@@ -180,8 +245,9 @@ BOOL WINAPI __wrap_SetTokenInformation(HANDLE token,
       SetLastError(ERROR_PRIVILEGE_NOT_HELD);
       return FALSE;
     }
+    const ULONGLONG id = TokenId(token);
     AcquireSRWLockExclusive(&g_lock);
-    g_tokenSessions[token] = *static_cast<DWORD*>(data);
+    g_tokenSessions[id] = *static_cast<DWORD*>(data);
     ReleaseSRWLockExclusive(&g_lock);
   }
   return __real_SetTokenInformation(token, kind, data, size);
@@ -195,8 +261,9 @@ BOOL WINAPI __wrap_CreateProcessAsUserW(HANDLE token, LPCWSTR application,
                                         LPVOID environment, LPCWSTR directory,
                                         LPSTARTUPINFOW startup,
                                         LPPROCESS_INFORMATION process) {
+  const ULONGLONG id = TokenId(token);
   AcquireSRWLockExclusive(&g_lock);
-  const DWORD session = g_tokenSessions[token];
+  const DWORD session = g_tokenSessions[id];
   ReleaseSRWLockExclusive(&g_lock);
   // However the relay goes wrong, a child starts no children of its own.
   const bool relayedAgain = !Environment(kSession).empty();
@@ -238,10 +305,41 @@ BOOL WINAPI __wrap_CreateProcessAsUserW(HANDLE token, LPCWSTR application,
     if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
   }
   if (started) {
-    Log(("started " + std::to_string(session) + (breakaway ? " breakaway" : ""))
+    Log(("started " + std::to_string(session) + Kind(token) +
+         (breakaway ? " breakaway" : ""))
             .c_str());
   }
   return started;
+}
+
+// A duplicate of a session's user's token is that user's too.
+BOOL WINAPI __wrap_DuplicateTokenEx(HANDLE token, DWORD access,
+                                    LPSECURITY_ATTRIBUTES attributes,
+                                    SECURITY_IMPERSONATION_LEVEL level,
+                                    TOKEN_TYPE type, PHANDLE duplicate) {
+  if (!__real_DuplicateTokenEx(token, access, attributes, level, type,
+                               duplicate)) {
+    return FALSE;
+  }
+  if (IsUserToken(TokenId(token))) {
+    AcquireSRWLockExclusive(&g_lock);
+    g_userTokens.insert(TokenId(*duplicate));
+    ReleaseSRWLockExclusive(&g_lock);
+  }
+  return TRUE;
+}
+
+// Where the relay checks what a session's user can open.
+HANDLE WINAPI __wrap_CreateFileW(LPCWSTR name, DWORD access, DWORD share,
+                                 LPSECURITY_ATTRIBUTES attributes,
+                                 DWORD disposition, DWORD flags,
+                                 HANDLE templateFile) {
+  if (Faulted(L"unreadable") && IsUserToken(ThreadTokenId())) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  return __real_CreateFileW(name, access, share, attributes, disposition, flags,
+                            templateFile);
 }
 
 // It runs as LocalSystem: the account its token names is S-1-5-18.

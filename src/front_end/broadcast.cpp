@@ -63,28 +63,37 @@ bool EnablePrivilege(HANDLE token, const wchar_t* name) {
          GetLastError() == ERROR_SUCCESS;
 }
 
+// wtsapi32 is not a known DLL, so an import of it would first be looked
+// for beside the program, often in a download folder. Loaded here from the
+// system directory, it also costs a run outside session 0 nothing.
+struct SessionApi {
+  OwnedLibrary library{
+      LoadLibraryExW(L"wtsapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32),
+      FreeLibrary};
+  decltype(&WTSEnumerateSessionsW) enumerate = nullptr;
+  decltype(&WTSFreeMemory) release = nullptr;
+  decltype(&WTSQueryUserToken) queryUserToken = nullptr;
+
+  SessionApi() {
+    if (!library) return;
+    FindLibraryFunction(library.get(), "WTSEnumerateSessionsW", enumerate);
+    FindLibraryFunction(library.get(), "WTSFreeMemory", release);
+    FindLibraryFunction(library.get(), "WTSQueryUserToken", queryUserToken);
+  }
+};
+
 // The sessions where someone is signed in: active ones, and disconnected
 // ones, whose Explorer still runs and is stale when the user comes back.
 // Listeners and connected sessions at the logon screen have no one to tell.
-std::vector<DWORD> UserSessions() {
-  // wtsapi32 is not a known DLL, so an import of it would first be looked
-  // for beside the program, often in a download folder. Loaded here from
-  // the system directory, it also costs a run outside session 0 nothing.
-  const OwnedLibrary wtsapi(
-      LoadLibraryExW(L"wtsapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32),
-      FreeLibrary);
-  if (!wtsapi) return {};
-  const auto enumerate = LibraryFunction<decltype(WTSEnumerateSessionsW)>(
-      wtsapi.get(), "WTSEnumerateSessionsW");
-  const auto release =
-      LibraryFunction<decltype(WTSFreeMemory)>(wtsapi.get(), "WTSFreeMemory");
-  if (enumerate == nullptr || release == nullptr) return {};
-
+std::vector<DWORD> UserSessions(const SessionApi& api) {
+  if (api.enumerate == nullptr || api.release == nullptr) return {};
   WTS_SESSION_INFOW* listed = nullptr;
   DWORD count = 0;
-  if (!enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &listed, &count)) return {};
-  const std::unique_ptr<WTS_SESSION_INFOW, decltype(release)> owned(listed,
-                                                                    release);
+  if (!api.enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &listed, &count)) {
+    return {};
+  }
+  const std::unique_ptr<WTS_SESSION_INFOW, decltype(api.release)> owned(
+      listed, api.release);
   std::vector<DWORD> sessions;
   for (DWORD i = 0; i < count; ++i) {
     const WTS_SESSION_INFOW& session = listed[i];
@@ -122,32 +131,19 @@ std::wstring SystemDirectory() {
   return directory;
 }
 
-// Starts the image's broadcast in `session` under a duplicate of this
-// process's token, moved there. Not the signed-in user's token: that one
-// could not start semilist.exe, whose manifest requires elevation. The
-// child shows no window, reads nothing and ends after its broadcast.
-HANDLE StartInSession(HANDLE ownToken, DWORD session, const RelayImage& image) {
-  HANDLE duplicate = nullptr;
-  if (!DuplicateTokenEx(ownToken, kChildTokenAccess, nullptr,
-                        SecurityImpersonation, TokenPrimary, &duplicate)) {
-    return nullptr;
-  }
-  const OwnedHandle token(duplicate, CloseHandle);
-  if (!SetTokenInformation(duplicate, TokenSessionId, &session,
-                           sizeof session)) {
-    return nullptr;
-  }
-  std::wstring commandLine = image.CommandLine();
+// Starts `child` with `token`, on the session's interactive desktop.
+HANDLE StartChild(HANDLE token, const RelayChild& child,
+                  const std::wstring& directory) {
+  std::wstring commandLine = child.commandLine;
   wchar_t desktop[] = L"winsta0\\default";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.lpDesktop = desktop;
   PROCESS_INFORMATION process{};
   const auto start = [&](DWORD flags) {
-    return CreateProcessAsUserW(duplicate, image.Program().c_str(),
-                                commandLine.data(), nullptr, nullptr, FALSE,
-                                flags, nullptr, image.Directory().c_str(),
-                                &startup, &process);
+    return CreateProcessAsUserW(
+        token, child.program.c_str(), commandLine.data(), nullptr, nullptr,
+        FALSE, flags, nullptr, directory.c_str(), &startup, &process);
   };
   // A job's processes all run in one session, and a child starts in its
   // parent's job, so from inside a job (Task Scheduler's, an agent's) the
@@ -161,6 +157,86 @@ HANDLE StartInSession(HANDLE ownToken, DWORD session, const RelayImage& image) {
   return process.hProcess;
 }
 
+// Whether the session's user can open `file` to run it, as rundll32 must to
+// load the DLL: asked as that user, on this thread, which then goes back to
+// its `privileged` token. CreateProcessAsUserW opens the program itself as
+// its caller, so this also holds for semilist-user.exe only by caution.
+bool UserCanRun(HANDLE user, const std::wstring& file, HANDLE privileged) {
+  HANDLE impersonation = nullptr;
+  if (!DuplicateTokenEx(user, TOKEN_IMPERSONATE | TOKEN_QUERY, nullptr,
+                        SecurityImpersonation, TokenImpersonation,
+                        &impersonation)) {
+    return false;
+  }
+  const OwnedHandle owned(impersonation, CloseHandle);
+  if (!SetThreadToken(nullptr, impersonation)) return false;
+  // Shared for reading, as the relay holds it.
+  const HANDLE opened =
+      CreateFileW(file.c_str(), GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (opened != INVALID_HANDLE_VALUE) CloseHandle(opened);
+  return SetThreadToken(nullptr, privileged) && opened != INVALID_HANDLE_VALUE;
+}
+
+// A duplicate of this process's token, moved to `session`, with every
+// privilege that it holds deleted: a child of it can enable none. Deleted,
+// not disabled, so that AdjustTokenPrivileges cannot bring them back.
+HANDLE RestrictedInSession(HANDLE own, DWORD session) {
+  HANDLE duplicate = nullptr;
+  if (!DuplicateTokenEx(own, kChildTokenAccess, nullptr, SecurityImpersonation,
+                        TokenPrimary, &duplicate)) {
+    return nullptr;
+  }
+  const OwnedHandle ownedDuplicate(duplicate, CloseHandle);
+  DWORD size = 0;
+  GetTokenInformation(duplicate, TokenPrivileges, nullptr, 0, &size);
+  // A token without privileges needs only the count.
+  std::vector<unsigned char> buffer(
+      std::max<std::size_t>(size, sizeof(TOKEN_PRIVILEGES)));
+  if (!GetTokenInformation(duplicate, TokenPrivileges, buffer.data(), size,
+                           &size)) {
+    return nullptr;
+  }
+  auto* const privileges = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer.data());
+  HANDLE restricted = nullptr;
+  // The new handle has the duplicate's rights, which setting the session
+  // and starting a process with it ask.
+  if (!CreateRestrictedToken(duplicate, 0, 0, nullptr,
+                             privileges->PrivilegeCount, privileges->Privileges,
+                             0, nullptr, &restricted)) {
+    return nullptr;
+  }
+  OwnedHandle ownedRestricted(restricted, CloseHandle);
+  if (!SetTokenInformation(restricted, TokenSessionId, &session,
+                           sizeof session)) {
+    return nullptr;
+  }
+  return ownedRestricted.release();
+}
+
+// Starts the image's broadcast in `session`: as its signed-in user, whose
+// token WTSQueryUserToken gives LocalSystem, and whose broadcast reaches
+// Explorer, which runs at Medium; else, where the image allows, as this
+// process's account with no privileges and no window; else not at all.
+HANDLE StartInSession(const SessionApi& api, HANDLE own, HANDLE privileged,
+                      DWORD session, const RelayImage& image) {
+  const RelayChild& asUser = image.AsUser();
+  HANDLE user = nullptr;
+  if (!asUser.program.empty() && api.queryUserToken != nullptr &&
+      api.queryUserToken(session, &user)) {
+    const OwnedHandle ownedUser(user, CloseHandle);
+    if (UserCanRun(user, asUser.file, privileged)) {
+      if (HANDLE child = StartChild(user, asUser, image.Directory())) {
+        return child;
+      }
+    }
+  }
+  if (image.Restricted().program.empty()) return nullptr;
+  const OwnedHandle restricted(RestrictedInSession(own, session), CloseHandle);
+  if (!restricted) return nullptr;
+  return StartChild(restricted.get(), image.Restricted(), image.Directory());
+}
+
 // The relay's children, started by its own thread.
 struct Relay {
   const RelayImage* image;
@@ -171,7 +247,8 @@ struct Relay {
 // skips that session, or the relay, and is not reported: the edit is
 // stored already.
 void StartRelaysOnThisThread(Relay& relay) {
-  const std::vector<DWORD> sessions = UserSessions();
+  const SessionApi api;
+  const std::vector<DWORD> sessions = UserSessions(api);
   if (sessions.empty()) return;
   relay.children.reserve(sessions.size());
   HANDLE own = nullptr;
@@ -193,14 +270,15 @@ void StartRelaysOnThisThread(Relay& relay) {
     EnablePrivilege(duplicate, kRelayPrivileges[i]);
   }
   // A privilege is checked against the token of the thread that asks, while
-  // it impersonates: SetTokenInformation's SeTcbPrivilege here, and the
-  // kernel's checks behind CreateProcessAsUserW, whose page speaks of "the
-  // process that calls" it.
+  // it impersonates: WTSQueryUserToken's and SetTokenInformation's
+  // SeTcbPrivilege here, and the kernel's checks behind
+  // CreateProcessAsUserW, whose page speaks of "the process that calls" it.
   if (!SetThreadToken(nullptr, duplicate)) return;
   // Every child starts before any is waited for: a terminal server can
   // have hundreds of sessions, and each child can take seconds.
   for (DWORD session : sessions) {
-    if (HANDLE child = StartInSession(own, session, *relay.image)) {
+    if (HANDLE child =
+            StartInSession(api, own, duplicate, session, *relay.image)) {
       relay.children.emplace_back(child, CloseHandle);
     }
   }
@@ -274,27 +352,43 @@ RelayImage::RelayImage(HMODULE module) {
   if (module != nullptr && RundllCannotLoadThisDll()) return;
   const std::wstring path = ModulePath(module);
   if (path.empty()) return;
-  // The children start there, out of any folder that a user could change.
   directory_ = SystemDirectory();
   if (directory_.empty()) return;
   // Windows never holds a quote in a path, so quoting cannot go wrong.
+  const auto quoted = [](const std::wstring& text) {
+    return L"\"" + text + L"\"";
+  };
   if (module == nullptr) {
-    program_ = path;
-    commandLine_ = L"\"" + path + L"\" /broadcast";
+    const std::wstring user =
+        path.substr(0, path.find_last_of(L'\\') + 1) + L"semilist-user.exe";
+    asUser_ = {user, quoted(user) + L" /broadcast", user};
+    restricted_ = {path, quoted(path) + L" /broadcast", path};
   } else {
     // rundll32 looks for SemilistBroadcastW, the wide form, first.
-    program_ = directory_ + L"\\rundll32.exe";
-    commandLine_ = L"\"" + program_ + L"\" \"" + path + L"\",SemilistBroadcast";
+    const std::wstring rundll = directory_ + L"\\rundll32.exe";
+    asUser_ = {rundll,
+               quoted(rundll) + L" " + quoted(path) + L",SemilistBroadcast",
+               path};
   }
+  Hold(asUser_);
+  Hold(restricted_);
+}
+
+void RelayImage::Hold(RelayChild& child) {
+  if (child.program.empty()) return;
   // No FILE_SHARE_WRITE or FILE_SHARE_DELETE: while this handle is open, no
   // one can write the file or rename it away; and where someone already
-  // holds it so, the open fails and there is no relay.
-  file_ = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // holds it so, the open fails and that child is not started.
+  HANDLE& held = held_[&child == &asUser_ ? 0 : 1];
+  held = CreateFileW(child.file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (held == INVALID_HANDLE_VALUE) child = {};
 }
 
 RelayImage::~RelayImage() {
-  if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  for (HANDLE held : held_) {
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  }
 }
 
 void BroadcastEnvironmentChange(const RelayImage& image) {

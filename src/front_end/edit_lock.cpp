@@ -17,6 +17,16 @@ namespace {
 // its unelevated runs share it with its elevated ones.
 const wchar_t kLockSecurity[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 
+// Every object of the lock carries a mandatory label that refuses reading,
+// writing and executing to anyone below it: the machine's High, so that no
+// unelevated process of an administrator can hold it, and an account's
+// Medium, so that the account's Low processes (sandboxed, Protected Mode)
+// cannot hold it and stop the account's installs, while its unelevated and
+// elevated runs still share it. Without a label, an object gets its
+// creator's level, and a High creator would shut out the Medium runs.
+const wchar_t kMachineLabel[] = L"S:(ML;;NWNRNX;;;HI)";
+const wchar_t kAccountLabel[] = L"S:(ML;;NWNRNX;;;ME)";
+
 // All a run does with the mutex is wait for it and release it.
 constexpr DWORD kLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
 
@@ -58,6 +68,44 @@ const wchar_t* const kPublicLockNames[] = {
     L"Local\\semilist-environment-edit",
 };
 
+// Two threads of one process must never have the same namespace open at
+// once: the alias is registered per process, and a second live
+// registration of it fails rather than waits. So each scope is taken
+// inside the process first, by an unnamed mutex of its own; an account's
+// is the process token's, the only account a run edits for.
+// Made by the first run that needs it, and kept for the process's life.
+// Not a function's static: the compiler's guard for one would pull its
+// threads library into every program.
+HANDLE InProcessLock(bool machine) {
+  static HANDLE locks[2];
+  HANDLE& lock = locks[machine ? 0 : 1];
+  if (HANDLE made =
+          InterlockedCompareExchangePointer(&lock, nullptr, nullptr)) {
+    return made;
+  }
+  const HANDLE made = CreateMutexW(nullptr, FALSE, nullptr);
+  if (made == nullptr) return nullptr;
+  // Two first runs at once: the one that lost closes its own.
+  if (HANDLE first = InterlockedCompareExchangePointer(&lock, made, nullptr)) {
+    CloseHandle(made);
+    return first;
+  }
+  return made;
+}
+
+// Whether the calling thread came to own `mutex` within `timeoutMs`; one
+// left by a thread that ended while owning it is ours now, since each
+// registry write is atomic and so no half edit is left behind.
+bool Own(HANDLE mutex, DWORD timeoutMs) {
+  switch (WaitForSingleObject(mutex, timeoutMs)) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED:
+      return true;
+    default:
+      return false;
+  }
+}
+
 using LocalMemory = std::unique_ptr<void, HLOCAL(WINAPI*)(HLOCAL)>;
 using OwnedHandle = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
 
@@ -95,9 +143,9 @@ LocalMemory SidFromText(const std::wstring& text) {
 }
 
 // `base`, which an account's own lock extends to admit that account with
-// `rights`. Null only where memory is exhausted; then the object gets the
-// caller's default DACL, and for a namespace the boundary still keeps
-// others out.
+// `rights`, and the scope's label. Null only where memory is exhausted;
+// then the object gets the caller's default DACL, and for a namespace the
+// boundary still keeps others out.
 LocalMemory SecurityFor(const wchar_t* base, const wchar_t* rights,
                         const std::wstring& accountSid) {
   std::wstring text = base;
@@ -107,6 +155,7 @@ LocalMemory SecurityFor(const wchar_t* base, const wchar_t* rights,
       text += part;
     }
   }
+  text += accountSid.empty() ? kMachineLabel : kAccountLabel;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   ConvertStringSecurityDescriptorToSecurityDescriptorW(
       text.c_str(), SDDL_REVISION_1, &descriptor, nullptr);
@@ -115,13 +164,7 @@ LocalMemory SecurityFor(const wchar_t* base, const wchar_t* rights,
 
 }  // namespace
 
-EditLock::~EditLock() {
-  Release();
-  if (mutex_ != nullptr) CloseHandle(mutex_);
-  // Only after the mutex: the namespace must outlive every object in it.
-  // Not destroyed: other runs may hold it still.
-  if (namespace_ != nullptr) closeNamespace_(namespace_, 0);
-}
+EditLock::~EditLock() { Release(); }
 
 std::wstring CurrentAccountSid() {
   HANDLE token = nullptr;
@@ -145,21 +188,17 @@ std::wstring CurrentAccountSid() {
 
 bool EditLock::Acquire(const std::wstring& accountSid, DWORD timeoutMs,
                        bool readOnly) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  const HANDLE inProcess = InProcessLock(accountSid.empty());
+  if (inProcess == nullptr || !Own(inProcess, timeoutMs)) return false;
+  inProcess_ = inProcess;
   const LocalMemory descriptor = SecurityFor(kLockSecurity, L"GA", accountSid);
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   if (!CreateInNamespace(accountSid, attributes, readOnly)) return false;
   if (mutex_ == nullptr) return true;
-
-  switch (WaitForSingleObject(mutex_, timeoutMs)) {
-    case WAIT_OBJECT_0:
-    // A run that died while holding the lock leaves no half edit behind,
-    // because each registry write is atomic; the lock is ours now.
-    case WAIT_ABANDONED:
-      held_ = true;
-      return true;
-    default:
-      return false;
-  }
+  const ULONGLONG now = GetTickCount64();
+  held_ = Own(mutex_, now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+  return held_;
 }
 
 // The lock's mutex in a private namespace whose boundary holds the
@@ -246,10 +285,17 @@ bool EditLock::CreateUnderPublicName(const std::wstring& accountSid,
 }
 
 void EditLock::Release() {
-  if (held_) {
-    ReleaseMutex(mutex_);
-    held_ = false;
-  }
+  if (held_) ReleaseMutex(mutex_);
+  held_ = false;
+  if (mutex_ != nullptr) CloseHandle(mutex_);
+  mutex_ = nullptr;
+  // Only after the mutex: the namespace must outlive every object in it.
+  // Not destroyed: other runs may hold it still.
+  if (namespace_ != nullptr) closeNamespace_(namespace_, 0);
+  namespace_ = nullptr;
+  // Last: until the namespace is closed, its alias is still registered.
+  if (inProcess_ != nullptr) ReleaseMutex(inProcess_);
+  inProcess_ = nullptr;
 }
 
 }  // namespace semilist

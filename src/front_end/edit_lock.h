@@ -13,8 +13,9 @@ namespace semilist {
 // the empty text if the process token cannot tell it.
 std::wstring CurrentAccountSid();
 
-// Owns the mutex handle, its ownership while held, and the handle of the
-// private namespace that the mutex lives in.
+// Owns the mutex handle, its ownership while held, the handle of the
+// private namespace that the mutex lives in, and the ownership of the
+// process's own lock for the scope while that namespace is open.
 class EditLock {
  public:
   EditLock() = default;
@@ -30,7 +31,11 @@ class EditLock {
   // platform has neither private namespaces nor a place for a named mutex.
   bool Acquire(const std::wstring& accountSid, DWORD timeoutMs,
                bool readOnly = false);
+  // Lets go of the lock, and of everything that was opened to take it.
   void Release();
+  // The lock's mutex, still owned by this object, for watching who else
+  // opens it; null where no mutex was made.
+  HANDLE Mutex() const { return mutex_; }
 
  private:
   using CloseNamespace = BOOLEAN(WINAPI*)(HANDLE, ULONG);
@@ -44,6 +49,8 @@ class EditLock {
   CloseNamespace closeNamespace_ = nullptr;
   HANDLE mutex_ = nullptr;
   bool held_ = false;
+  // Owned while the namespace is open; shared by the process's runs.
+  HANDLE inProcess_ = nullptr;
 };
 
 }  // namespace semilist

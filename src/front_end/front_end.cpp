@@ -9,6 +9,7 @@
 
 #include "front_end/broadcast.h"
 #include "front_end/edit_lock.h"
+#include "front_end/new_process_value.h"
 #include "owners/owner_record.h"
 #include "path_list/path_list.h"
 #include "registry/registry.h"
@@ -112,20 +113,15 @@ constexpr std::size_t kVariableLimits[] = {8191, 32767};
 constexpr std::size_t kBeyondEveryLimit = SIZE_MAX;
 
 // `value`'s length as a new process of this account gets it: a REG_SZ value
-// as stored, a REG_EXPAND_SZ one as expanded in this run's environment.
-// ExpandEnvironmentStringsW takes and gives at most 32K, so a failure to
-// expand means a value beyond every limit.
-std::size_t ProcessLength(const std::wstring& value, DWORD type) {
+// as stored, a REG_EXPAND_SZ one as expanded for a new process. A failure
+// to expand means a value beyond every limit.
+std::size_t ProcessLength(const std::wstring& value, DWORD type, Scope scope) {
   if (type != REG_EXPAND_SZ || value.find(L'%') == std::wstring::npos) {
     return value.size();
   }
-  const DWORD needed = ExpandEnvironmentStringsW(value.c_str(), nullptr, 0);
-  if (needed == 0) return kBeyondEveryLimit;
-  std::wstring expanded(needed, L'\0');
-  const DWORD written =
-      ExpandEnvironmentStringsW(value.c_str(), expanded.data(), needed);
-  if (written == 0 || written > needed) return kBeyondEveryLimit;
-  return std::wstring_view(expanded.c_str()).size();
+  const std::optional<std::wstring> expanded =
+      ExpandForANewProcess(value, scope == Scope::System);
+  return expanded ? expanded->size() : kBeyondEveryLimit;
 }
 
 // A new process's Path is the machine's, then ";", then the user's; an
@@ -145,8 +141,9 @@ std::size_t JoinedLength(std::size_t one, std::size_t other) {
 bool CrossesALimit(Scope scope, const std::wstring& name,
                    const std::wstring& current, DWORD foundType,
                    const std::wstring& edited) {
-  std::size_t before = ProcessLength(current, foundType);
-  std::size_t after = ProcessLength(edited, StoredType(foundType, edited));
+  std::size_t before = ProcessLength(current, foundType, scope);
+  std::size_t after =
+      ProcessLength(edited, StoredType(foundType, edited), scope);
   if (EqualsNoCase(name, L"Path")) {
     const Scope other = scope == Scope::User ? Scope::System : Scope::User;
     std::wstring text;
@@ -156,7 +153,7 @@ bool CrossesALimit(Scope scope, const std::wstring& name,
         ReadRegistryString(RootKey(other),
                            EnvironmentKeyPaths[static_cast<int>(other)], name,
                            text, type, status)
-            ? ProcessLength(text, type)
+            ? ProcessLength(text, type, other)
             : 0;
     before = JoinedLength(before, otherLength);
     after = JoinedLength(after, otherLength);
