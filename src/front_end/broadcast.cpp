@@ -175,7 +175,10 @@ bool UserCanRun(HANDLE user, const std::wstring& file, HANDLE privileged) {
       CreateFileW(file.c_str(), GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ,
                   nullptr, OPEN_EXISTING, 0, nullptr);
   if (opened != INVALID_HANDLE_VALUE) CloseHandle(opened);
-  return SetThreadToken(nullptr, privileged) && opened != INVALID_HANDLE_VALUE;
+  // Back as the process first, as the relay began: whether a thread may
+  // take a token is not asked of the user's.
+  return RevertToSelf() && SetThreadToken(nullptr, privileged) &&
+         opened != INVALID_HANDLE_VALUE;
 }
 
 // A duplicate of this process's token, moved to `session`, with every
