@@ -14,12 +14,10 @@
 //   - a process cannot register one alias twice while both are open: the
 //     second gives ERROR_DUP_NAME, as a public analysis of kernel32 shows;
 //   - "alias\name" names an object in a namespace this process holds.
-// Mandatory labels are kept as "Mandatory Integrity Control" describes: a
-// caller below an object's level is refused what its policy names, reading
-// and executing (opening a namespace, waiting on a mutex) for no-read-up
-// and no-execute-up, writing (creating an object in a namespace) for
-// no-write-up. An object created without a label gets its creator's level,
-// with no-write-up; one that has none counts as Medium.
+// A namespace's mandatory label is kept as "Mandatory Integrity Control"
+// describes: a caller below its level cannot open it, which is reading,
+// where the policy says no-read-up or no-execute-up; one without a label
+// counts as Medium, with no-write-up only.
 // Each namespace is a named event of Wine's, which lives as long as its
 // handles do, so every process that uses the stand-in sees one namespace
 // per boundary; an object in it gets a public name made of the boundary.
@@ -155,39 +153,12 @@ Label LabelOf(HANDLE object) {
   return label;
 }
 
-// Gives a new object its creator's level where it was given no label.
-void LabelAsCreated(HANDLE object, const SECURITY_ATTRIBUTES* attributes) {
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
-  PACL sacl = nullptr;
-  if (attributes != nullptr && attributes->lpSecurityDescriptor != nullptr &&
-      GetSecurityDescriptorSacl(attributes->lpSecurityDescriptor, &present,
-                                &sacl, &defaulted) &&
-      present && sacl != nullptr) {
-    return;
-  }
-  const unsigned long level = CallerLevel();
-  const wchar_t* const text = level == 0x1000   ? L"S:(ML;;NW;;;LW)"
-                              : level == 0x2000 ? L"S:(ML;;NW;;;ME)"
-                                                : L"S:(ML;;NW;;;HI)";
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          text, SDDL_REVISION_1, &descriptor, nullptr) &&
-      GetSecurityDescriptorSacl(descriptor, &present, &sacl, &defaulted)) {
-    SetSecurityInfo(object, SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION,
-                    nullptr, nullptr, nullptr, sacl);
-  }
-  LocalFree(descriptor);
-}
-
-// Whether the caller's level lets it read or execute (or else write) it.
-bool LabelPermits(HANDLE object, bool write) {
+// Whether the caller's level lets it open a namespace, which is reading it.
+bool LabelPermitsOpening(HANDLE object) {
   const Label label = LabelOf(object);
-  if (CallerLevel() >= label.level) return true;
-  const DWORD refusing = write ? SYSTEM_MANDATORY_LABEL_NO_WRITE_UP
-                               : SYSTEM_MANDATORY_LABEL_NO_READ_UP |
-                                     SYSTEM_MANDATORY_LABEL_NO_EXECUTE_UP;
-  return (label.policy & refusing) == 0;
+  return CallerLevel() >= label.level ||
+         (label.policy & (SYSTEM_MANDATORY_LABEL_NO_READ_UP |
+                          SYSTEM_MANDATORY_LABEL_NO_EXECUTE_UP)) == 0;
 }
 
 // Registers `alias` for `object` in this process, unless it is registered
@@ -253,7 +224,6 @@ HANDLE WINAPI FakeCreatePrivateNamespace(LPSECURITY_ATTRIBUTES attributes,
     SetLastError(ERROR_ALREADY_EXISTS);
     return nullptr;
   }
-  if (object != nullptr) LabelAsCreated(object, attributes);
   return object != nullptr ? Hold(object, alias, boundary) : nullptr;
 }
 
@@ -270,7 +240,7 @@ HANDLE WINAPI FakeOpenPrivateNamespace(LPVOID described, LPCWSTR alias) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return nullptr;
   }
-  if (!Admitted(object) || !LabelPermits(object, false)) {
+  if (!Admitted(object) || !LabelPermitsOpening(object)) {
     CloseHandle(object);
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
@@ -327,36 +297,17 @@ HANDLE WINAPI __wrap_CreateMutexExW(LPSECURITY_ATTRIBUTES attributes,
   if (prefix == L"Global" || prefix == L"Local" || prefix == L"Session") {
     return __real_CreateMutexExW(attributes, name, flags, access);
   }
-  HANDLE directory = nullptr;
   std::wstring publicName;
   AcquireSRWLockShared(&g_heldLock);
   for (const auto& [handle, held] : g_held) {
-    if (held.alias == prefix) {
-      directory = handle;
-      publicName = held.publicName + L"_" + (slash + 1);
-    }
+    if (held.alias == prefix) publicName = held.publicName + L"_" + (slash + 1);
   }
   ReleaseSRWLockShared(&g_heldLock);
-  if (directory == nullptr) {
+  if (publicName.empty()) {
     // No namespace of this process has that alias.
     SetLastError(ERROR_PATH_NOT_FOUND);
     return nullptr;
   }
-  // Opening the mutex waits on it; creating it writes to the namespace.
-  const HANDLE existing = OpenMutexW(SYNCHRONIZE, FALSE, publicName.c_str());
-  const bool permitted = existing != nullptr ? LabelPermits(existing, false)
-                                             : LabelPermits(directory, true);
-  if (existing != nullptr) CloseHandle(existing);
-  if (!permitted) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
-  // With the right to label it, for a mutex that this call creates.
-  const HANDLE mutex = __real_CreateMutexExW(attributes, publicName.c_str(),
-                                             flags, access | WRITE_OWNER);
-  if (mutex != nullptr && existing == nullptr) {
-    LabelAsCreated(mutex, attributes);
-  }
-  return mutex;
+  return __real_CreateMutexExW(attributes, publicName.c_str(), flags, access);
 }
 }
