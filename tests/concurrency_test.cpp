@@ -193,8 +193,9 @@ INSTANTIATE_TEST_SUITE_P(
                                          L"semilist-namespace.dll"),
                        ::testing::Bool()),
     [](const auto& info) {
-      return std::string(std::get<0>(info.param)[8] == L'.' ? "Plain"
-                                                            : "Namespaces") +
+      const bool plain =
+          std::wstring(std::get<0>(info.param)) == L"semilist.dll";
+      return std::string(plain ? "Plain" : "Namespaces") +
              (std::get<1>(info.param) ? "System" : "User");
     });
 

@@ -72,10 +72,10 @@ const wchar_t* const kPublicLockNames[] = {
 // once: the alias is registered per process, and a second live
 // registration of it fails rather than waits. So each scope is taken
 // inside the process first, by an unnamed mutex of its own; an account's
-// is the process token's, the only account a run edits for.
-// Made by the first run that needs it, and kept for the process's life.
-// Not a function's static: the compiler's guard for one would pull its
-// threads library into every program.
+// is the process token's, the only account a run edits for. Each is made by
+// the first run that needs it and kept for the process's life; not as a
+// function's static, whose guard would pull a threads library into every
+// program.
 HANDLE InProcessLock(bool machine) {
   static HANDLE locks[2];
   HANDLE& lock = locks[machine ? 0 : 1];
