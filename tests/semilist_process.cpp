@@ -83,11 +83,17 @@ DWORD WaitForSemilist(HANDLE process) {
 }
 
 namespace {
-// The public name with `suffix`, or, for semilist-namespace.exe, where the
-// stand-in for private namespaces puts the mutex of a `boundary` of SIDs.
+// semilist-namespace.exe, whose stand-in for private namespaces keeps each
+// lock under a public name of its own.
+bool IsNamespaceStandIn(const wchar_t* program) {
+  return std::wstring(program) == L"semilist-namespace.exe";
+}
+
+// The public name with `suffix`, or, for the stand-in build, where it puts
+// the mutex of a `boundary` of SIDs.
 std::wstring LockName(const wchar_t* program, const std::wstring& suffix,
                       const std::wstring& boundary) {
-  return std::wstring(program) == L"semilist-namespace.exe"
+  return IsNamespaceStandIn(program)
              ? L"Global\\semilist-seam-semilist-environment-edit_" + boundary +
                    L"_edit"
              : L"Global\\semilist-environment-edit" + suffix;
@@ -105,7 +111,7 @@ std::wstring AccountLockName(const wchar_t* program) {
 }
 
 bool UsesPrivateNamespaces(const wchar_t* program) {
-  if (std::wstring(program) == L"semilist-namespace.exe") return true;
+  if (IsNamespaceStandIn(program)) return true;
   // Wine exports a stub of the first and none of the others.
   const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   return GetProcAddress(kernel, "CreatePrivateNamespaceW") != nullptr &&
@@ -137,7 +143,7 @@ bool WaitForHandles(HANDLE object, unsigned long handles, HANDLE process) {
 }
 
 HeldEditLock::HeldEditLock(bool machine, const wchar_t* program) {
-  if (std::wstring(program) == L"semilist-namespace.exe") {
+  if (IsNamespaceStandIn(program)) {
     const std::wstring name =
         machine ? MachineLockName(program) : AccountLockName(program);
     standIn_ = CreateMutexW(nullptr, TRUE, name.c_str());

@@ -373,16 +373,15 @@ RelayImage::RelayImage(HMODULE module) {
                quoted(rundll) + L" " + quoted(path) + L",SemilistBroadcast",
                path};
   }
-  Hold(asUser_);
-  Hold(restricted_);
+  Hold(asUser_, held_[0]);
+  Hold(restricted_, held_[1]);
 }
 
-void RelayImage::Hold(RelayChild& child) {
+void RelayImage::Hold(RelayChild& child, HANDLE& held) {
   if (child.program.empty()) return;
   // No FILE_SHARE_WRITE or FILE_SHARE_DELETE: while this handle is open, no
   // one can write the file or rename it away; and where someone already
   // holds it so, the open fails and that child is not started.
-  HANDLE& held = held_[&child == &asUser_ ? 0 : 1];
   held = CreateFileW(child.file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (held == INVALID_HANDLE_VALUE) child = {};

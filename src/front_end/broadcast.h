@@ -52,8 +52,8 @@ class RelayImage {
   const std::wstring& Directory() const { return directory_; }
 
  private:
-  // Holds `file` for `child`, or empties the child.
-  void Hold(RelayChild& child);
+  // Holds the child's file in `held`, or empties the child.
+  static void Hold(RelayChild& child, HANDLE& held);
 
   RelayChild asUser_;
   RelayChild restricted_;
